@@ -1,0 +1,43 @@
+// What one JSON-RPC line is. The bridge relays lines without rewriting
+// them; it only needs to know their kind, method and id.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "mcp_wire/json.h"
+
+namespace harlo_mcp {
+
+using mcp_wire::Json;
+
+// A JSON object with "method" and "id".
+struct Request {
+  std::string method;
+  Json id;
+};
+
+// A JSON object with "method" and no "id".
+struct Notification {
+  std::string method;
+};
+
+// A JSON object with "id" and no "method".
+struct Response {
+  Json id;
+};
+
+// Anything else: not JSON, not an object, or an object with neither member.
+struct Other {};
+
+using Incoming = std::variant<Request, Notification, Response, Other>;
+
+// Classifies one line (without its terminator) by the bridge's JSON rules.
+// A "method" that is not a string gives the method ""; an "id" of any type,
+// null included, counts as present and is copied with its number kind.
+// Nothing else in the object is looked at. Never fails: what cannot be
+// read is Other.
+Incoming classify(std::string_view line);
+
+}  // namespace harlo_mcp

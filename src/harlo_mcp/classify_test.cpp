@@ -1,0 +1,62 @@
+#include "harlo_mcp/classify.h"
+
+#include <gtest/gtest.h>
+
+namespace harlo_mcp {
+namespace {
+
+enum class Kind { kRequest, kNotification, kResponse, kOther };
+
+Kind kind_of(const Incoming& incoming) { return static_cast<Kind>(incoming.index()); }
+
+TEST(Classify, KindMethodAndId) {
+  struct Case {
+    const char* line;
+    Kind kind;
+    const char* method;  // for requests and notifications
+    const char* id;      // the id as compact JSON, for requests and responses
+  };
+  const Case cases[] = {
+      {R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})", Kind::kRequest, "tools/list", "1"},
+      {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", Kind::kNotification,
+       "notifications/initialized", nullptr},
+      {R"({"jsonrpc":"2.0","id":"a7","result":{}})", Kind::kResponse, nullptr, "\"a7\""},
+      {R"({"jsonrpc":"2.0","id":"a7","error":{"code":1}})", Kind::kResponse, nullptr, "\"a7\""},
+      {R"({"id":null,"method":"ping"})", Kind::kRequest, "ping", "null"},
+      {R"({"method":5,"id":2})", Kind::kRequest, "", "2"},
+      {R"({"method":null})", Kind::kNotification, "", nullptr},
+      {R"({"method":{"x":1}})", Kind::kNotification, "", nullptr},
+      {R"({"method":"x","method":"y","id":1})", Kind::kRequest, "y", "1"},
+      {R"({"id":1.0,"method":"m"})", Kind::kRequest, "m", "1.0"},
+      {R"({"id":-4,"method":"m"})", Kind::kRequest, "m", "-4"},
+      {R"({"id":{"b":[1]},"result":1})", Kind::kResponse, nullptr, R"({"b":[1]})"},
+      {"{\"ID\":1,\"Method\":\"m\"}", Kind::kOther, nullptr, nullptr},
+      {R"({"id":1,"method":"x"} trailing)", Kind::kOther, nullptr, nullptr},
+      {"", Kind::kOther, nullptr, nullptr},
+      {"   ", Kind::kOther, nullptr, nullptr},
+      {"{}", Kind::kOther, nullptr, nullptr},
+      {R"({"jsonrpc":"2.0"})", Kind::kOther, nullptr, nullptr},
+      {R"("text")", Kind::kOther, nullptr, nullptr},
+      {"42", Kind::kOther, nullptr, nullptr},
+      {R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", Kind::kOther, nullptr, nullptr},
+      {"not json", Kind::kOther, nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const Incoming incoming = classify(c.line);
+    ASSERT_EQ(kind_of(incoming), c.kind);
+    if (const auto* request = std::get_if<Request>(&incoming)) {
+      EXPECT_EQ(request->method, c.method);
+      EXPECT_EQ(mcp_wire::write_json(request->id), c.id);
+      EXPECT_TRUE(mcp_wire::json_equal(request->id, *mcp_wire::read_json(c.id)));
+    } else if (const auto* notification = std::get_if<Notification>(&incoming)) {
+      EXPECT_EQ(notification->method, c.method);
+    } else if (const auto* response = std::get_if<Response>(&incoming)) {
+      EXPECT_EQ(mcp_wire::write_json(response->id), c.id);
+      EXPECT_TRUE(mcp_wire::json_equal(response->id, *mcp_wire::read_json(c.id)));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace harlo_mcp

@@ -1,0 +1,45 @@
+#include "mcp_wire/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace mcp_wire {
+namespace {
+
+TEST(Utf8, AcceptsWellFormedText) {
+  for (const char* text : {"", "plain ascii that is longer than eight bytes", "\u00e9", "\u2192",
+                           "\U0001F600", "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF",
+                           "abcdefg\u2192abcdefgh\u00e9"}) {
+    SCOPED_TRACE(text);
+    EXPECT_TRUE(is_valid_utf8(text));
+  }
+}
+
+TEST(Utf8, RejectsMalformedText) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"lone continuation", "\x80"},
+      {"overlong two-byte", "\xC0\xAF"},
+      {"overlong C1", "\xC1\xBF"},
+      {"overlong three-byte", "\xE0\x80\xAF"},
+      {"overlong four-byte", "\xF0\x80\x80\xAF"},
+      {"surrogate", "\xED\xA0\x80"},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80"},
+      {"F5 lead", "\xF5\x80\x80\x80"},
+      {"FF", "\xFF"},
+      {"truncated at end", "abc\xE2\x86"},
+      {"bad continuation", "\xE2\x28\x92"},
+      {"after ascii run", "abcdefghijklmnop\xC3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(is_valid_utf8(c.bytes));
+  }
+}
+
+}  // namespace
+}  // namespace mcp_wire
