@@ -12,6 +12,16 @@ Json envelope(const Json& id) {
 
 }  // namespace
 
+ErrorData ErrorData::unsupported_protocol_version(std::string_view requested,
+                                                  std::span<const std::string_view> supported) {
+  Json data = Json::object();
+  data["requested"] = requested;
+  Json versions = Json::array();
+  for (const std::string_view version : supported) versions.push_back(version);
+  data["supported"] = std::move(versions);
+  return ErrorData{kUnsupportedProtocolVersion, "Unsupported protocol version", std::move(data)};
+}
+
 Json ErrorData::to_json() const {
   Json error = Json::object();
   error["code"] = code;

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "mcp_wire/json.h"
 
@@ -21,6 +23,12 @@ struct ErrorData {
   int32_t code = 0;
   std::string message;
   std::optional<Json> data;
+
+  // The refusal of an initialize request whose protocol version cannot be
+  // agreed: code kUnsupportedProtocolVersion, "Unsupported protocol version",
+  // data {"requested":<requested>,"supported":[<supported, in order>]}.
+  static ErrorData unsupported_protocol_version(std::string_view requested,
+                                                std::span<const std::string_view> supported);
 
   Json to_json() const;
 };
