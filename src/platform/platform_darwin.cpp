@@ -1,4 +1,14 @@
+#include <fcntl.h>
+#include <mach-o/dyld.h>
+#include <poll.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -11,6 +21,82 @@ std::optional<std::string> system_temp_dir() {
   if (confstr(_CS_DARWIN_USER_TEMP_DIR, dir.data(), dir.size()) == 0) return std::nullopt;
   dir.resize(size - 1);  // drop the terminating NUL
   return dir;
+}
+
+std::optional<std::string> executable_path() {
+  // The path the program was started by; dyld does not resolve it through
+  // symbolic links.
+  uint32_t size = 256;
+  std::string path(size, '\0');
+  if (_NSGetExecutablePath(path.data(), &size) != 0) {
+    path.assign(size, '\0');  // `size` now holds the length needed
+    if (_NSGetExecutablePath(path.data(), &size) != 0) return std::nullopt;
+  }
+  path.resize(std::strlen(path.c_str()));
+  if (path.empty()) return std::nullopt;
+  return path;
+}
+
+std::optional<std::chrono::system_clock::time_point> file_modification_time(
+    const std::string& path) {
+  struct stat status {};
+  int rc;
+  do {
+    rc = stat(path.c_str(), &status);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return std::nullopt;
+  const auto since_epoch = std::chrono::seconds(status.st_mtimespec.tv_sec) +
+                           std::chrono::nanoseconds(status.st_mtimespec.tv_nsec);
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(since_epoch));
+}
+
+int close_other_descriptors_on_spawn(posix_spawnattr_t* attributes,
+                                     posix_spawn_file_actions_t* /*actions*/) {
+  // With this flag every descriptor that no file action names is closed in
+  // the child, close-on-exec or not.
+  short flags = 0;
+  if (const int rc = posix_spawnattr_getflags(attributes, &flags); rc != 0) return rc;
+  return posix_spawnattr_setflags(attributes,
+                                  static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
+}
+
+int wait_for(std::span<Watch> watches, int timeout_ms) {
+  // poll() does not serve terminals here, select() does; select() only
+  // takes descriptors below FD_SETSIZE.
+  fd_set readable, writable;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
+  int highest = -1;
+  for (const Watch& watch : watches) {
+    if (watch.fd < 0 || watch.fd >= FD_SETSIZE) {
+      errno = EBADF;
+      return -1;
+    }
+    if (watch.want_read) FD_SET(watch.fd, &readable);
+    if (watch.want_write) FD_SET(watch.fd, &writable);
+    if (watch.fd > highest) highest = watch.fd;
+  }
+  timeval limit{timeout_ms / 1000, static_cast<int>((timeout_ms % 1000) * 1000)};
+  const int ready = select(highest + 1, &readable, &writable, nullptr, timeout_ms < 0 ? nullptr : &limit);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  for (Watch& watch : watches) {
+    watch.readable = watch.want_read && FD_ISSET(watch.fd, &readable);
+    watch.writable = watch.want_write && FD_ISSET(watch.fd, &writable);
+  }
+  return ready;
+}
+
+int unix_stream_socket() {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace harlo_platform
