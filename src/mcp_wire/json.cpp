@@ -1,5 +1,7 @@
 #include "mcp_wire/json.h"
 
+#include <functional>
+
 namespace mcp_wire {
 namespace {
 
@@ -92,6 +94,41 @@ bool json_equal(const Json& a, const Json& b) {
     }
   }
   return false;
+}
+
+size_t json_hash(const Json& value) {
+  auto mix = [](size_t seed, size_t h) { return seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)); };
+  size_t seed = static_cast<size_t>(value.type());
+  switch (value.type()) {
+    case Json::value_t::null:
+    case Json::value_t::discarded:
+      return seed;
+    case Json::value_t::boolean:
+      return mix(seed, value.get<bool>() ? 1 : 0);
+    case Json::value_t::number_unsigned:
+      return mix(seed, std::hash<uint64_t>{}(value.get<uint64_t>()));
+    case Json::value_t::number_integer:
+      return mix(seed, std::hash<int64_t>{}(value.get<int64_t>()));
+    case Json::value_t::number_float: {
+      const double number = value.get<double>();
+      return mix(seed, std::hash<double>{}(number == 0.0 ? 0.0 : number));  // -0.0 == 0.0
+    }
+    case Json::value_t::string:
+      return mix(seed, std::hash<std::string>{}(value.get_ref<const Json::string_t&>()));
+    case Json::value_t::binary:
+      return seed;
+    case Json::value_t::array:
+      for (const Json& element : value) seed = mix(seed, json_hash(element));
+      return seed;
+    case Json::value_t::object: {
+      size_t members = 0;  // a sum, so member order does not matter
+      for (const auto& [name, member] : value.items()) {
+        members += mix(std::hash<std::string>{}(name), json_hash(member));
+      }
+      return mix(seed, members);
+    }
+  }
+  return seed;
 }
 
 }  // namespace mcp_wire

@@ -38,4 +38,8 @@ std::string write_json(const Json& value);
 // regardless of member order. nlohmann's operator== does neither.
 bool json_equal(const Json& a, const Json& b);
 
+// A hash that agrees with json_equal: equal values hash alike, whatever the
+// order of their object members.
+size_t json_hash(const Json& value);
+
 }  // namespace mcp_wire

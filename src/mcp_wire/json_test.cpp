@@ -141,6 +141,9 @@ TEST(JsonEqual, NumbersDifferAcrossKindsAndObjectsIgnoreOrder) {
     ASSERT_TRUE(a && b);
     EXPECT_EQ(json_equal(*a, *b), c.equal);
     EXPECT_EQ(json_equal(*b, *a), c.equal);
+    if (c.equal) {
+      EXPECT_EQ(json_hash(*a), json_hash(*b));
+    }
   }
 }
 

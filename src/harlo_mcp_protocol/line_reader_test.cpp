@@ -1,0 +1,140 @@
+#include "harlo_mcp_protocol/line_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace harlo_mcp_protocol::ipc {
+namespace {
+
+// A reader on one end of a socket pair; the test writes the other end in
+// chosen pieces, so each fill() sees exactly one piece.
+class LineReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_), 0);
+    ASSERT_EQ(fcntl(fds_[0], F_SETFL, O_NONBLOCK), 0);
+  }
+  void TearDown() override {
+    close(fds_[0]);
+    if (fds_[1] >= 0) close(fds_[1]);
+  }
+
+  void send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = write(fds_[1], bytes.data() + done, bytes.size() - done);
+      ASSERT_GT(n, 0);
+      done += static_cast<size_t>(n);
+    }
+  }
+  void close_writer() {
+    close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+  // Everything next() delivers until it needs more; a marker for the end
+  // or an error.
+  std::vector<std::string> drain(LineReader& reader) {
+    std::vector<std::string> lines;
+    for (;;) {
+      std::string_view line;
+      switch (reader.next(line)) {
+        case LineReader::Next::kLine:
+          lines.emplace_back(line);
+          continue;
+        case LineReader::Next::kNeedMore:
+          return lines;
+        case LineReader::Next::kEnd:
+          lines.emplace_back("<end>");
+          return lines;
+        case LineReader::Next::kError:
+          lines.emplace_back("<error>");
+          return lines;
+      }
+    }
+  }
+
+  // Fills until the socket has nothing more right now.
+  void fill_all(LineReader& reader) {
+    while (reader.fill() == LineReader::Fill::kData) {
+    }
+  }
+
+  int fds_[2] = {-1, -1};
+};
+
+TEST_F(LineReaderTest, SplitsAtLineFeedAndDropsOneCarriageReturn) {
+  LineReader reader(fds_[0]);
+  send("a\nb\r\n\nc\r\r\n{\"x\":1}");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"a", "b", "", "c\r"}));
+  close_writer();
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"{\"x\":1}", "<end>"}));
+}
+
+TEST_F(LineReaderTest, CarriageReturnAndLineFeedInSeparateReads) {
+  LineReader reader(fds_[0]);
+  send("abc\r");
+  fill_all(reader);
+  EXPECT_FALSE(reader.ready());
+  EXPECT_TRUE(drain(reader).empty());
+  send("\ndef\n");
+  fill_all(reader);
+  EXPECT_TRUE(reader.ready());
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"abc", "def"}));
+}
+
+TEST_F(LineReaderTest, LinesFarLongerThanTheBuffer) {
+  LineReader reader(fds_[0]);
+  const std::string long_line(5 * LineReader::kInitialCapacity + 17, 'x');
+  std::vector<std::string> got;
+  // Short lines around the long one, so it straddles every buffer edge.
+  const std::string stream = "one\n" + long_line + "\r\ntwo\n" + long_line + "\n";
+  for (size_t at = 0; at < stream.size(); at += 3000) {
+    send(stream.substr(at, 3000));
+    fill_all(reader);
+    for (auto& line : drain(reader)) got.push_back(std::move(line));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"one", long_line, "two", long_line}));
+}
+
+TEST_F(LineReaderTest, EndWithoutPartialLineIsJustTheEnd) {
+  LineReader reader(fds_[0]);
+  send("a\n");
+  close_writer();
+  fill_all(reader);
+  EXPECT_EQ(reader.fill(), LineReader::Fill::kEnd);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"a", "<end>"}));
+}
+
+TEST_F(LineReaderTest, InvalidUtf8IsAReadErrorAfterTheLinesBeforeIt) {
+  LineReader reader(fds_[0]);
+  send("ok\n\xC3\x28\nlater\n");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"ok", "<error>"}));
+  EXPECT_EQ(reader.fill(), LineReader::Fill::kError);
+}
+
+TEST_F(LineReaderTest, MultiByteCharacterSplitAcrossReads) {
+  LineReader reader(fds_[0]);
+  send("\xE2\x86");
+  fill_all(reader);
+  send("\x92\n");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"\u2192"}));
+}
+
+TEST_F(LineReaderTest, WouldBlockOnAnEmptyNonBlockingDescriptor) {
+  LineReader reader(fds_[0]);
+  EXPECT_EQ(reader.fill(), LineReader::Fill::kWouldBlock);
+  EXPECT_FALSE(reader.ready());
+}
+
+}  // namespace
+}  // namespace harlo_mcp_protocol::ipc
