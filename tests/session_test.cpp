@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,6 +179,37 @@ TEST_F(SessionTest, HandshakeOutcomes) {
     EXPECT_EQ(close_and_wait(), ExitStatus::exited(0));
     stop_app();
   }
+}
+
+// Whoever listens at the socket path as another user is not the app: it
+// must never receive the client's requests.
+TEST_F(SessionTest, ListenerOfAnotherUserIsNotTheApp) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the stand-in app as another user";
+  constexpr const char* kNobody = "65534";
+  const std::string data = home() + "/Library/Application Support/Harlo";
+  ASSERT_TRUE(make_dirs(data));
+  ASSERT_EQ(chmod(home().c_str(), 0755), 0);
+  for (const std::string& dir :
+       {home() + "/Library", home() + "/Library/Application Support", data}) {
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  }
+  ASSERT_EQ(chown(data.c_str(), 65534, 65534), 0);
+  ChildOptions options;
+  options.argv = {"/usr/bin/setpriv", std::string("--reuid=") + kNobody,
+                  std::string("--regid=") + kNobody, "--clear-groups", kStandinAppBinary};
+  options.env = sanitizer_env();
+  options.env.push_back("HOME=" + home());
+  std::string error;
+  auto stranger = Child::spawn(options, &error);
+  ASSERT_TRUE(stranger.has_value()) << error;
+  const auto listening = stranger->read_line();
+  ASSERT_TRUE(listening && listening->starts_with("listening ")) << stranger->stderr_so_far();
+
+  start_bridge();
+  send(request("1", "resources/list"));
+  EXPECT_EQ(next_line(), error_for("1", OfflineReason::NotRunning));
+  stranger->signal(SIGTERM);
+  EXPECT_EQ(stranger->wait(), ExitStatus::exited(0));
 }
 
 TEST_F(SessionTest, RejectedHandshakeAnswersToolsListWithTheReasonNotTheCatalog) {

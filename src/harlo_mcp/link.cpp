@@ -47,6 +47,10 @@ std::optional<harlo_platform::UniqueFd> connect_socket(const std::string& path) 
   if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return std::nullopt;
   }
+  // The socket may live in a temporary directory that every user shares:
+  // only a listener of this very user is the app, anyone else would
+  // receive the client's requests.
+  if (harlo_platform::peer_user_id(socket.get()) != geteuid()) return std::nullopt;
   const int flags = fcntl(socket.get(), F_GETFL);
   if (flags < 0 || fcntl(socket.get(), F_SETFL, flags | O_NONBLOCK) != 0) return std::nullopt;
   return socket;

@@ -50,8 +50,9 @@ struct LinkTimeouts {
 
 using ConnectOutcome = std::variant<Link, OfflineReason>;
 
-// Connects to the app's socket at `socket_path`, sends the handshake and
-// judges the reply. Then, when `initialize_line` is given, replays it and
+// Connects to the app's socket at `socket_path`, makes sure the listener
+// runs as the bridge's own user (anyone else is not the app), sends the
+// handshake and judges the reply. Then, when `initialize_line` is given, replays it and
 // waits for the app's answer, which is swallowed (the client had its answer
 // long ago), skipping every other line meanwhile; then sends
 // `initialized_line` if given. Without `initialize_line`, `initialized_line`
@@ -59,7 +60,7 @@ using ConnectOutcome = std::variant<Link, OfflineReason>;
 // AppOutdated. Blocks until one of these is known; no line is lost or
 // shown to anyone while it runs.
 ConnectOutcome connect_link(const std::optional<std::string>& socket_path,
-                            const std::string* initialize_line,
-                            const std::string* initialized_line, const LinkTimeouts& timeouts);
+                            const std::string* initialize_line, const std::string* initialized_line,
+                            const LinkTimeouts& timeouts);
 
 }  // namespace harlo_mcp

@@ -56,4 +56,8 @@ int wait_for(std::span<Watch> watches, int timeout_ms);
 // A new close-on-exec Unix domain stream socket, or -1 with errno.
 int unix_stream_socket();
 
+// The effective user id of the process at the other end of the connected
+// Unix domain socket `fd`; nothing when the system cannot tell.
+std::optional<unsigned> peer_user_id(int fd);
+
 }  // namespace harlo_platform

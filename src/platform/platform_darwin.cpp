@@ -99,4 +99,11 @@ int unix_stream_socket() {
   return fd;
 }
 
+std::optional<unsigned> peer_user_id(int fd) {
+  uid_t user = 0;
+  gid_t group = 0;
+  if (getpeereid(fd, &user, &group) != 0) return std::nullopt;
+  return user;
+}
+
 }  // namespace harlo_platform

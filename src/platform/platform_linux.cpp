@@ -63,4 +63,11 @@ int wait_for(std::span<Watch> watches, int timeout_ms) {
 
 int unix_stream_socket() { return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
+std::optional<unsigned> peer_user_id(int fd) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return std::nullopt;
+  return credentials.uid;
+}
+
 }  // namespace harlo_platform
