@@ -45,6 +45,9 @@ bool nests_too_deep(std::string_view text) {
 std::optional<Json> read_json(std::string_view text) {
   // The library skips a leading byte-order mark; to JSON it is not whitespace.
   if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+  // The library takes a NUL byte for the end of its input and would accept
+  // whatever follows; in JSON a NUL is never valid, inside strings or out.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   if (nests_too_deep(text)) return std::nullopt;
   Json value = Json::parse(text.begin(), text.end(), /*cb=*/nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;

@@ -26,6 +26,13 @@ TEST(ReadJson, RejectsAnythingButExactlyOneValue) {
   }
 }
 
+TEST(ReadJson, NulByteIsNeverTheEndOfTheText) {
+  for (const std::string& text : {std::string("{}\0", 3), std::string("{}\0garbage", 10),
+                                 std::string("{\"id\":1}\0{", 10)}) {
+    EXPECT_FALSE(read_json(text).has_value());
+  }
+}
+
 TEST(ReadJson, NestingLimitIs127Levels) {
   EXPECT_TRUE(read_json(nested_arrays(127)).has_value());
   EXPECT_FALSE(read_json(nested_arrays(128)).has_value());
