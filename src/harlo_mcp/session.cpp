@@ -14,6 +14,15 @@ namespace {
 
 using harlo_mcp_protocol::ipc::LineReader;
 
+// The next line of a source that is ready: one already buffered, else
+// what a single read brings.
+LineReader::Next take_line(LineReader& reader, std::string_view& line) {
+  const LineReader::Next next = reader.next(line);
+  if (next != LineReader::Next::kNeedMore) return next;
+  if (reader.fill() == LineReader::Fill::kWouldBlock) return next;
+  return reader.next(line);
+}
+
 bool is_request(const Incoming& incoming, std::string_view method) {
   const auto* request = std::get_if<Request>(&incoming);
   return request != nullptr && request->method == method;
@@ -26,9 +35,9 @@ Session::Session(int input_fd, int output_fd, const Host& host, SessionConfig co
       host_(host),
       config_(std::move(config)),
       input_(input_fd),
-      random_state_(static_cast<uint64_t>(
-                        std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (static_cast<uint64_t>(getpid()) << 32) ^ 0x9e3779b97f4a7c15ull) {}
+      random_state_(
+          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+          (static_cast<uint64_t>(getpid()) << 32) ^ 0x9e3779b97f4a7c15ull) {}
 
 bool Session::coin_flip() {
   // xorshift64: plenty for choosing between two sources.
@@ -53,14 +62,9 @@ void Session::run() {
     }
     const bool take_input = input_ready && (!link_ready || coin_flip());
 
+    std::string_view line;
     if (take_input) {
-      std::string_view line;
-      LineReader::Next next = input_.next(line);
-      if (next == LineReader::Next::kNeedMore) {
-        if (input_.fill() == LineReader::Fill::kWouldBlock) continue;
-        next = input_.next(line);
-      }
-      switch (next) {
+      switch (take_line(input_, line)) {
         case LineReader::Next::kLine:
           if (handle_client_line(line) == Flow::kEnd) return;
           break;
@@ -71,14 +75,7 @@ void Session::run() {
           return;
       }
     } else {
-      LineReader& reader = link_->reader();
-      std::string_view line;
-      LineReader::Next next = reader.next(line);
-      if (next == LineReader::Next::kNeedMore) {
-        if (reader.fill() == LineReader::Fill::kWouldBlock) continue;
-        next = reader.next(line);
-      }
-      switch (next) {
+      switch (take_line(link_->reader(), line)) {
         case LineReader::Next::kLine:
           if (handle_app_line(line) == Flow::kEnd) return;
           break;
@@ -120,8 +117,7 @@ ConnectOutcome Session::connect_for(const Incoming& incoming) {
     return connect_link(config_.socket_path, nullptr, nullptr, config_.timeouts);
   }
   ConnectOutcome outcome = connect_with_replay();
-  if (is_request(incoming, "tools/call") &&
-      std::get_if<OfflineReason>(&outcome) != nullptr &&
+  if (is_request(incoming, "tools/call") && std::get_if<OfflineReason>(&outcome) != nullptr &&
       std::get<OfflineReason>(outcome) == OfflineReason::NotRunning) {
     return start_app_and_wait();
   }
@@ -170,7 +166,8 @@ Session::Flow Session::forward(std::string_view line, const Incoming& incoming) 
 
 Session::Flow Session::handle_app_line(std::string_view line) {
   const Incoming incoming = classify(line);
-  if (const auto* response = std::get_if<Response>(&incoming)) link_->pending().remove(response->id);
+  if (const auto* response = std::get_if<Response>(&incoming))
+    link_->pending().remove(response->id);
   return write_out(line);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mcp_wire/json.h"
+#include "mcp_wire/utf8.h"
 
 namespace mcp_wire {
 namespace {
@@ -205,28 +206,9 @@ class Scanner {
 
   // One well-formed multi-byte UTF-8 sequence from its lead byte.
   bool utf8_sequence() {
-    const unsigned char lead = *p_;
-    int length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (end_ - p_ < length || p_[1] < low || p_[1] > high) return false;
-    for (int i = 2; i < length; ++i) {
-      if ((p_[i] & 0xC0) != 0x80) return false;
-    }
+    const int length = utf8_sequence_length(p_, end_);
     p_ += length;
-    return true;
+    return length != 0;
   }
 
   const unsigned char* p_;

@@ -18,33 +18,12 @@ bool is_valid_utf8(std::string_view bytes) {
         continue;
       }
     }
-    const unsigned char lead = *p;
-    if (lead < 0x80) {
+    if (*p < 0x80) {
       ++p;
       continue;
     }
-    // Length of the sequence and the allowed range of its second byte,
-    // which is where overlongs, surrogates and values past U+10FFFF show.
-    int length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (end - p < length) return false;
-    if (p[1] < low || p[1] > high) return false;
-    for (int i = 2; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-    }
+    const int length = utf8_sequence_length(p, end);
+    if (length == 0) return false;
     p += length;
   }
   return true;
