@@ -100,7 +100,9 @@ bool json_equal(const Json& a, const Json& b) {
 }
 
 size_t json_hash(const Json& value) {
-  auto mix = [](size_t seed, size_t h) { return seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2)); };
+  auto mix = [](size_t seed, size_t h) {
+    return seed ^ (h + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
+  };
   size_t seed = static_cast<size_t>(value.type());
   switch (value.type()) {
     case Json::value_t::null:

@@ -18,17 +18,17 @@ TEST(ReadJson, AcceptsOneValueWithJsonWhitespaceAround) {
 }
 
 TEST(ReadJson, RejectsAnythingButExactlyOneValue) {
-  for (const char* text : {"", "   ", "{} {}", "{\"id\":1,\"method\":\"x\"} x", "{\"a\":1,}",
-                           "\xEF\xBB\xBF{}", "{} //", "/* c */ {}", "{\"a\" 1}", "'x'", "1e400",
-                           "\f{}", "[1,2"}) {
+  for (const char* text :
+       {"", "   ", "{} {}", "{\"id\":1,\"method\":\"x\"} x", "{\"a\":1,}", "\xEF\xBB\xBF{}",
+        "{} //", "/* c */ {}", "{\"a\" 1}", "'x'", "1e400", "\f{}", "[1,2"}) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(read_json(text).has_value());
   }
 }
 
 TEST(ReadJson, NulByteIsNeverTheEndOfTheText) {
-  for (const std::string& text : {std::string("{}\0", 3), std::string("{}\0garbage", 10),
-                                 std::string("{\"id\":1}\0{", 10)}) {
+  for (const std::string& text :
+       {std::string("{}\0", 3), std::string("{}\0garbage", 10), std::string("{\"id\":1}\0{", 10)}) {
     EXPECT_FALSE(read_json(text).has_value());
   }
 }
@@ -41,7 +41,8 @@ TEST(ReadJson, NestingLimitIs127Levels) {
 }
 
 TEST(ReadJson, BracketsInsideStringsDoNotCountAsNesting) {
-  const std::string text = "{\"a\":\"" + std::string(200, '[') + "\\\"" + std::string(200, '{') + "\"}";
+  const std::string text =
+      "{\"a\":\"" + std::string(200, '[') + "\\\"" + std::string(200, '{') + "\"}";
   EXPECT_TRUE(read_json(text).has_value());
 }
 

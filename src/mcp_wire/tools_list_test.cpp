@@ -89,9 +89,10 @@ TEST(WriteToolAnnotations, WritesFalseAndLeavesAbsentOut) {
   // maybe-uninitialized warning in GCC 12 at -O3.
   ToolAnnotations titled{std::nullopt, false, false, true, true};
   titled.title = "Title";
-  EXPECT_EQ(write_json(to_json(titled)),
-            R"({"title":"Title","readOnlyHint":false,"destructiveHint":false,"idempotentHint":true,)"
-            R"("openWorldHint":true})");
+  EXPECT_EQ(
+      write_json(to_json(titled)),
+      R"({"title":"Title","readOnlyHint":false,"destructiveHint":false,"idempotentHint":true,)"
+      R"("openWorldHint":true})");
 }
 
 }  // namespace

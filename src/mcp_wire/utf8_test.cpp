@@ -8,9 +8,9 @@ namespace mcp_wire {
 namespace {
 
 TEST(Utf8, AcceptsWellFormedText) {
-  for (const char* text : {"", "plain ascii that is longer than eight bytes", "\u00e9", "\u2192",
-                           "\U0001F600", "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF",
-                           "abcdefg\u2192abcdefgh\u00e9"}) {
+  for (const char* text :
+       {"", "plain ascii that is longer than eight bytes", "\u00e9", "\u2192", "\U0001F600",
+        "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF", "abcdefg\u2192abcdefgh\u00e9"}) {
     SCOPED_TRACE(text);
     EXPECT_TRUE(is_valid_utf8(text));
   }
