@@ -1,6 +1,7 @@
 #include "mcp_wire/json.h"
 
 #include <functional>
+#include <vector>
 
 namespace mcp_wire {
 namespace {
@@ -40,6 +41,22 @@ bool nests_too_deep(std::string_view text) {
   return false;
 }
 
+// The library reads the integer -0 as a signed zero, which is written back
+// as 0 and then reads as unsigned: an id would change its kind on the way
+// through. -0 is not negative, so it is the unsigned zero from the start.
+void make_negative_zeros_unsigned(Json& root) {
+  std::vector<Json*> pending = {&root};
+  while (!pending.empty()) {
+    Json& value = *pending.back();
+    pending.pop_back();
+    if (value.is_number_integer() && !value.is_number_unsigned() && value.get<int64_t>() == 0) {
+      value = Json(uint64_t{0});
+    } else if (value.is_structured()) {
+      for (Json& element : value) pending.push_back(&element);
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<Json> read_json(std::string_view text) {
@@ -51,6 +68,7 @@ std::optional<Json> read_json(std::string_view text) {
   if (nests_too_deep(text)) return std::nullopt;
   Json value = Json::parse(text.begin(), text.end(), /*cb=*/nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;
+  if (text.find("-0") != std::string_view::npos) make_negative_zeros_unsigned(value);
   return value;
 }
 

@@ -65,6 +65,8 @@ TEST(ReadJson, NumbersKeepTheirKind) {
       {"18446744073709551615", Json::value_t::number_unsigned},
       {"18446744073709551616", Json::value_t::number_float},
       {"-1", Json::value_t::number_integer},
+      {"-0", Json::value_t::number_unsigned},  // not negative: written back as 0
+      {"-0.0", Json::value_t::number_float},
       {"-9223372036854775808", Json::value_t::number_integer},
       {"-9223372036854775809", Json::value_t::number_float},
       {"1.0", Json::value_t::number_float},
