@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mcp_wire/utf8.h"
+#include "platform/fatal.h"
 
 namespace harlo_mcp_protocol::ipc {
 namespace {
@@ -16,7 +17,19 @@ constexpr size_t kKeepCapacity = 1 << 20;
 
 }  // namespace
 
-LineReader::LineReader(int fd) : fd_(fd), buffer_(new char[kInitialCapacity]) {}
+namespace {
+
+// Memory for the buffer; running out of it is not a condition the bridge
+// can answer, so it ends the process like any failed allocation.
+char* allocate(char* old, size_t size) {
+  auto* bytes = static_cast<char*>(std::realloc(old, size));
+  if (bytes == nullptr) harlo_platform::fatal("out of memory for a line");
+  return bytes;
+}
+
+}  // namespace
+
+LineReader::LineReader(int fd) : fd_(fd), buffer_(allocate(nullptr, kInitialCapacity)) {}
 
 bool LineReader::ready() {
   if (ended_ || failed_) return true;
@@ -29,8 +42,7 @@ bool LineReader::ready() {
 
 LineReader::Next LineReader::next(std::string_view& line) {
   char* const data = buffer_.get();
-  const auto* newline =
-      static_cast<char*>(std::memchr(data + scan_, '\n', end_ - scan_));
+  const auto* newline = static_cast<char*>(std::memchr(data + scan_, '\n', end_ - scan_));
   size_t length;
   if (newline != nullptr) {
     const size_t at = static_cast<size_t>(newline - data);
@@ -59,7 +71,7 @@ LineReader::Fill LineReader::fill() {
   if (start_ == end_) {
     start_ = end_ = scan_ = 0;
     if (capacity_ > kKeepCapacity) {
-      buffer_.reset(new char[kInitialCapacity]);
+      buffer_.reset(allocate(nullptr, kInitialCapacity));
       capacity_ = kInitialCapacity;
     }
   }
@@ -72,9 +84,7 @@ LineReader::Fill LineReader::fill() {
       start_ = 0;
     } else {
       // One line fills the whole buffer: double it.
-      std::unique_ptr<char[]> larger(new char[capacity_ * 2]);
-      std::memcpy(larger.get(), buffer_.get(), end_);
-      buffer_ = std::move(larger);
+      buffer_.reset(allocate(buffer_.release(), capacity_ * 2));
       capacity_ *= 2;
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -48,8 +49,14 @@ class LineReader {
   int fd() const { return fd_; }
 
  private:
+  struct Free {
+    void operator()(char* bytes) const { std::free(bytes); }
+  };
+
   int fd_;
-  std::unique_ptr<char[]> buffer_;
+  // Grown with realloc, which moves a large buffer by remapping its pages
+  // rather than copying them.
+  std::unique_ptr<char, Free> buffer_;
   size_t capacity_ = kInitialCapacity;
   size_t start_ = 0;  // first byte not yet delivered
   size_t end_ = 0;    // one past the last byte read
