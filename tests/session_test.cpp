@@ -152,6 +152,18 @@ TEST_F(SessionTest, ReplayUnansweredForTenSecondsCountsAsNotRunning) {
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(9500));
 }
 
+// An app that accepts the connection and never answers the handshake must
+// not hang the client: after a generous wait the app counts as not running.
+TEST_F(SessionTest, HandshakeNeverAnsweredCountsAsNotRunningAfterTenSeconds) {
+  start_app({"--silent-handshake"});
+  start_bridge();
+  const auto start = Clock::now();
+  send(request("4", "resources/list"));
+  EXPECT_EQ(next_line(deadline_after(std::chrono::seconds(20))),
+            error_for("4", OfflineReason::NotRunning));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(9500));
+}
+
 TEST_F(SessionTest, HandshakeOutcomes) {
   struct Case {
     std::vector<std::string> app_args;
