@@ -160,8 +160,30 @@ std::string Session::unreachable_answer(std::string_view line, const Json& id,
 
 Session::Flow Session::forward(std::string_view line, const Incoming& incoming) {
   if (const auto* request = std::get_if<Request>(&incoming)) link_->pending().add(request->id);
-  if (!link_->send_line(line)) return fail_pending();
-  return Flow::kGoOn;
+  if (link_->send_line(line)) return Flow::kGoOn;
+  // The app may have answered before it went away: what it sent is relayed
+  // first, so that those requests get their answers, not the closed reply.
+  if (relay_what_the_app_sent() == Flow::kEnd) return Flow::kEnd;
+  return fail_pending();
+}
+
+Session::Flow Session::relay_what_the_app_sent() {
+  LineReader& reader = link_->reader();
+  for (;;) {
+    std::string_view line;
+    switch (reader.next(line)) {
+      case LineReader::Next::kLine:
+        if (handle_app_line(line) == Flow::kEnd) return Flow::kEnd;
+        break;
+      case LineReader::Next::kNeedMore:
+        // Only what has arrived: the socket never blocks here.
+        if (reader.fill() == LineReader::Fill::kWouldBlock) return Flow::kGoOn;
+        break;
+      case LineReader::Next::kEnd:
+      case LineReader::Next::kError:
+        return Flow::kGoOn;
+    }
+  }
 }
 
 Session::Flow Session::handle_app_line(std::string_view line) {

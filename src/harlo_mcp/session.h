@@ -52,6 +52,8 @@ class Session {
   Flow handle_app_line(std::string_view line);
   Flow forward(std::string_view line, const Incoming& incoming);
   Flow fail_pending();
+  // Relays the app's lines that have already arrived, without waiting.
+  Flow relay_what_the_app_sent();
   Flow write_out(std::string_view line);
 
   // Tries to reach the app for a client line that found no link.
