@@ -2,7 +2,10 @@
 // plainest relay there is, both talking to the same stand-in app
 // (harlo-bench-app).
 //
-//   relay_bench [--rounds N] [--quick]
+//   relay_bench [--rounds N] [--quick] [--only PART[,PART...]]
+//
+// PART is one of round-trip, pipelined, bulk, cold-start and idle; --only
+// runs just those (for profiling one of them), the others show "n/a".
 //
 // Each relay is started as a child with pipes on its standard input and
 // output, as an AI client starts the bridge. The bridge finds the app's
@@ -70,7 +73,27 @@ struct Plan {
     int responses;  // per round and relay
   };
   std::vector<Bulk> bulk = {{1 << 20, 64}, {32 << 20, 8}};
+  // Which parts run: round trip, pipelined, bulk, cold start, idle.
+  std::array<bool, 5> parts = {true, true, true, true, true};
 };
+
+constexpr std::array<std::string_view, 5> kPartNames = {"round-trip", "pipelined", "bulk",
+                                                        "cold-start", "idle"};
+enum Part { kRoundTrip, kPipelined, kBulk, kColdStart, kIdle };
+
+// The parts named in a comma-separated list, or nothing if one is unknown.
+std::optional<std::array<bool, 5>> parse_parts(std::string_view list) {
+  std::array<bool, 5> parts{};
+  for (;;) {
+    const size_t comma = list.find(',');
+    const std::string_view name = list.substr(0, comma);
+    const auto* known = std::find(kPartNames.begin(), kPartNames.end(), name);
+    if (known == kPartNames.end()) return std::nullopt;
+    parts[static_cast<size_t>(known - kPartNames.begin())] = true;
+    if (comma == std::string_view::npos) return parts;
+    list.remove_prefix(comma + 1);
+  }
+}
 
 Plan quick_plan() {
   Plan plan;
@@ -289,12 +312,14 @@ class Bench {
       const std::array<Relay, 2> order =
           round % 2 == 0 ? std::array{kBridge, kSocat} : std::array{kSocat, kBridge};
       for (const Relay relay : order) {
+        if (!plan_.parts[kRoundTrip]) break;
         round_trip.samples[relay].push_back(measure_round_trip(relay));
       }
       for (const Relay relay : order) {
+        if (!plan_.parts[kPipelined]) break;
         pipelined.samples[relay].push_back(measure_pipelined(relay));
       }
-      for (size_t i = 0; i < plan_.bulk.size(); ++i) {
+      for (size_t i = 0; i < plan_.bulk.size() && plan_.parts[kBulk]; ++i) {
         for (const Relay relay : order) {
           const BulkFigures figures = measure_bulk(relay, plan_.bulk[i]);
           bulk[i].rate->samples[relay].push_back(figures.mib_per_second);
@@ -304,11 +329,15 @@ class Bench {
           if (figures.peak_mib) bulk[i].peak->samples[relay].push_back(*figures.peak_mib);
         }
       }
-      cold_offline.samples[kBridge].push_back(measure_cold_start(kBridge, false));
+      if (plan_.parts[kColdStart]) {
+        cold_offline.samples[kBridge].push_back(measure_cold_start(kBridge, false));
+      }
       for (const Relay relay : order) {
+        if (!plan_.parts[kColdStart]) break;
         cold_linked.samples[relay].push_back(measure_cold_start(relay, true));
       }
       for (const Relay relay : order) {
+        if (!plan_.parts[kIdle]) break;
         const IdleFigures figures = measure_idle(relay);
         if (figures.cpu_ms) idle_cpu.samples[relay].push_back(*figures.cpu_ms);
         if (figures.switches) idle_wakeups.samples[relay].push_back(*figures.switches);
@@ -501,19 +530,24 @@ void print_machine(std::ostream& out, const Programs& programs, const Plan& plan
 int main(int argc, char** argv) {
   bool quick = false;
   std::optional<int> rounds;
+  std::optional<std::array<bool, 5>> parts;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--quick") {
       quick = true;
     } else if (arg == "--rounds" && i + 1 < argc) {
       rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--only" && i + 1 < argc && (parts = parse_parts(argv[i + 1]))) {
+      ++i;
     } else {
-      std::cerr << "usage: relay_bench [--rounds N] [--quick]\n";
+      std::cerr << "usage: relay_bench [--rounds N] [--quick] [--only PART[,PART...]]\n"
+                   "PART: round-trip, pipelined, bulk, cold-start, idle\n";
       return 2;
     }
   }
   Plan plan = quick ? quick_plan() : Plan();
   if (rounds) plan.rounds = *rounds;
+  if (parts) plan.parts = *parts;
   std::signal(SIGPIPE, SIG_IGN);
 
   Programs programs;
