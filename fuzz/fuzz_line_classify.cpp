@@ -7,7 +7,10 @@
 //     the bytes are cut into reads, and that ready() agrees with next();
 //   - classify agrees with a classification worked out here from read_json
 //     alone: the same kind, the same method text, and an id equal by
-//     json_equal, by json_hash and by its write_json text.
+//     json_equal, by json_hash and by its write_json text;
+//   - classify_line, given every line of a plain split whether UTF-8 or
+//     not, answers nothing exactly for the lines that are not UTF-8, and
+//     otherwise what classify answers.
 // The bytes are written into the pipe in chunks whose sizes come from a
 // generator seeded by the input, so one input always splits the same way
 // while different inputs cut lines, and the buffer's growth, at different
@@ -309,6 +312,24 @@ void check_classify(std::string_view line) {
   }
 }
 
+void check_classify_line(std::string_view line) {
+  const std::optional<harlo_mcp::Incoming> incoming = harlo_mcp::classify_line(line);
+  if (incoming.has_value() != is_utf8(line)) {
+    fail(incoming ? "classify_line took a line that is not UTF-8"
+                  : "classify_line refused a line that is UTF-8",
+         "line: " + printable(line));
+  }
+  if (!incoming) return;
+  const Classified want = from_incoming(harlo_mcp::classify(line));
+  const Classified got = from_incoming(*incoming);
+  if (want.kind != got.kind || want.method != got.method ||
+      want.id.has_value() != got.id.has_value() || (want.id && !same_id(*want.id, *got.id))) {
+    fail("classify_line disagrees with classify", "line:          " + printable(line) +
+                                                      "\nclassify_line: " + describe(got) +
+                                                      "\nclassify:      " + describe(want));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -317,5 +338,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Framing got = read_through_line_reader(stream);
   check_framing(stream, want, got);
   for (const std::string& line : got.lines) check_classify(line);
+  for (size_t start = 0; start <= stream.size();) {
+    const size_t newline = std::min(stream.find('\n', start), stream.size());
+    check_classify_line(stream.substr(start, newline - start));
+    start = newline + 1;
+  }
   return 0;
 }

@@ -372,6 +372,36 @@ TEST_F(FaultTest, AnswerWrittenJustBeforeTheAppClosesIsRelayedWhenTheSendFails) 
   EXPECT_EQ(bridge_->read_stdout_until_eof(), "");
 }
 
+// The client writes the large request 2 and, right behind it in the same
+// write, a ping and a tool call. The app takes the start of 2 and quits
+// for good. Only 2 was being sent when the link failed, so only 2 gets the
+// closed-connection reply; the two behind it find no app, as they would
+// had they come a moment later.
+TEST_F(FaultTest, LinesBehindAFailedSendAreHandledWithoutTheApp) {
+  const std::string large_request = tool_call("2", filler(kLargeMessageBytes));
+  play_app([](RawApp& app) {
+    const Deadline deadline = deadline_after(kCaseWait);
+    auto link = accept_bridge(app, deadline);
+    if (!link) return;
+    expect_lines(*link, {tool_call("1")}, deadline);
+    EXPECT_TRUE(link->write(answer("1", "one") + "\n", deadline));
+    EXPECT_TRUE(link->wait_for_bytes(deadline)) << "request 2 did not start";
+    app.stop_listening();
+    link->close();
+  });
+  start_bridge();
+  const Deadline deadline = deadline_after(kCaseWait);
+  send(tool_call("1"));
+  EXPECT_EQ(next_line(deadline), answer("1", "one"));
+  ASSERT_TRUE(bridge_->write(
+      large_request + "\n" + request("3", "ping") + "\n" + tool_call("4") + "\n", deadline));
+  EXPECT_EQ(next_line(deadline), closed_error("2"));
+  EXPECT_EQ(next_line(deadline), R"({"jsonrpc":"2.0","id":3,"result":{}})");
+  EXPECT_EQ(next_line(deadline), error_for("4", harlo_mcp::OfflineReason::Disabled));
+  EXPECT_EQ(close_and_wait(), ExitStatus::exited(0));
+  EXPECT_EQ(bridge_->read_stdout_until_eof(), "");
+}
+
 constexpr int kFloodRequests = 10'000;
 
 TEST_F(FaultTest, TenThousandRequestsAnsweredInSlowBatchesAreEachRelayedOnceInOrder) {

@@ -1,8 +1,11 @@
 #include "harlo_mcp/classify.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "mcp_wire/json_scan.h"
+#include "mcp_wire/utf8.h"
 
 namespace harlo_mcp {
 namespace {
@@ -16,6 +19,29 @@ std::string method_text(std::string_view raw) {
   return mcp_wire::read_json(raw)->get<std::string>();
 }
 
+// The id as read_json builds it. Strings without escapes and integers of
+// up to 18 digits, the ids clients use, are built directly: the full
+// reader would cost more than the rest of a small line's classification.
+Json id_value(std::string_view raw) {
+  if (raw.front() == '"') {
+    if (raw.find('\\') == std::string_view::npos) {
+      return Json(std::string(raw.substr(1, raw.size() - 2)));
+    }
+  } else {
+    const bool negative = raw.front() == '-';
+    const std::string_view digits = raw.substr(negative ? 1 : 0);
+    if (!digits.empty() && digits.size() <= 18 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      uint64_t value = 0;
+      for (const char digit : digits) value = value * 10 + static_cast<uint64_t>(digit - '0');
+      // Like the reader: a number without a minus, or -0, is unsigned.
+      if (!negative || value == 0) return Json(value);
+      return Json(-static_cast<int64_t>(value));
+    }
+  }
+  return *mcp_wire::read_json(raw);
+}
+
 }  // namespace
 
 Incoming classify(std::string_view line) {
@@ -23,10 +49,17 @@ Incoming classify(std::string_view line) {
   std::array<std::optional<std::string_view>, kMembers.size()> found;
   if (!mcp_wire::scan_json(line, kMembers, found)) return Other{};
   const auto& [method, id] = found;
-  if (method && id) return Request{method_text(*method), *mcp_wire::read_json(*id)};
+  if (method && id) return Request{method_text(*method), id_value(*id)};
   if (method) return Notification{method_text(*method)};
-  if (id) return Response{*mcp_wire::read_json(*id)};
+  if (id) return Response{id_value(*id)};
   return Other{};
+}
+
+std::optional<Incoming> classify_line(std::string_view line) {
+  Incoming incoming = classify(line);
+  if (std::holds_alternative<Other>(incoming) && !mcp_wire::is_valid_utf8(line))
+    return std::nullopt;
+  return incoming;
 }
 
 }  // namespace harlo_mcp

@@ -2,6 +2,7 @@
 // them; it only needs to know their kind, method and id.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -39,5 +40,11 @@ using Incoming = std::variant<Request, Notification, Response, Other>;
 // Nothing else in the object is looked at. Never fails: what cannot be
 // read is Other.
 Incoming classify(std::string_view line);
+
+// Classifies a line whose UTF-8 has not been checked yet: nothing when it
+// is not valid UTF-8 (for the reader, a read error), else as classify().
+// A line that reads as JSON needs no second pass: the reader of JSON
+// accepts only well-formed UTF-8.
+std::optional<Incoming> classify_line(std::string_view line);
 
 }  // namespace harlo_mcp

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 namespace harlo_mcp {
 namespace {
 
@@ -29,6 +32,18 @@ TEST(Classify, KindMethodAndId) {
       {R"({"method":"x","method":"y","id":1})", Kind::kRequest, "y", "1"},
       {R"({"id":1.0,"method":"m"})", Kind::kRequest, "m", "1.0"},
       {R"({"id":-4,"method":"m"})", Kind::kRequest, "m", "-4"},
+      {R"({"id":-0,"method":"m"})", Kind::kRequest, "m", "0"},
+      {R"({"id":123456789012345678,"result":1})", Kind::kResponse, nullptr, "123456789012345678"},
+      {R"({"id":-123456789012345678,"result":1})", Kind::kResponse, nullptr, "-123456789012345678"},
+      {R"({"id":18446744073709551615,"result":1})", Kind::kResponse, nullptr,
+       "18446744073709551615"},
+      {R"({"id":-9223372036854775808,"result":1})", Kind::kResponse, nullptr,
+       "-9223372036854775808"},
+      {R"({"id":18446744073709551616,"result":1})", Kind::kResponse, nullptr,
+       "1.8446744073709552e+19"},
+      {R"({"id":1e2,"result":1})", Kind::kResponse, nullptr, "100.0"},
+      {R"({"id":"a\"b","result":1})", Kind::kResponse, nullptr, R"("a\"b")"},
+      {R"({"id":"ü→","result":1})", Kind::kResponse, nullptr, R"("ü→")"},
       {R"({"id":{"b":[1]},"result":1})", Kind::kResponse, nullptr, R"({"b":[1]})"},
       {"{\"ID\":1,\"Method\":\"m\"}", Kind::kOther, nullptr, nullptr},
       {R"({"id":1,"method":"x"} trailing)", Kind::kOther, nullptr, nullptr},
@@ -54,6 +69,35 @@ TEST(Classify, KindMethodAndId) {
     } else if (const auto* response = std::get_if<Response>(&incoming)) {
       EXPECT_EQ(mcp_wire::write_json(response->id), c.id);
       EXPECT_TRUE(mcp_wire::json_equal(response->id, *mcp_wire::read_json(c.id)));
+    }
+  }
+}
+
+// Lines whose UTF-8 nobody has checked yet: a line that reads as JSON is
+// taken as it is, anything else must still be UTF-8 to be Other.
+TEST(ClassifyLine, NotUtf8IsNothingElseAsClassify) {
+  struct Case {
+    std::string line;
+    std::optional<Kind> kind;  // nothing: not UTF-8
+  };
+  const Case cases[] = {
+      {R"({"id":1,"method":"café →"})", Kind::kRequest},
+      {"{\"id\":1,\"result\":\"\xF0\x9D\x84\x9E\"}", Kind::kResponse},
+      {"na\xC3\xAFve, not JSON", Kind::kOther},
+      {"[\"\xE2\x86\x92\"]", Kind::kOther},
+      {"{\"id\":1,\"result\":\"\xC0\xAF\"}", std::nullopt},      // overlong
+      {"{\"id\":1,\"result\":\"\xED\xA0\x80\"}", std::nullopt},  // surrogate
+      {"{\"id\":1,\"result\":\"\xE2\x86\"}", std::nullopt},      // cut short
+      {"{\"id\":1} \xFF", std::nullopt},
+      {"\xFF", std::nullopt},
+      {std::string("{\"id\":1}\0", 9), Kind::kOther},  // NUL is UTF-8, not JSON
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
+    const std::optional<Incoming> incoming = classify_line(c.line);
+    ASSERT_EQ(incoming.has_value(), c.kind.has_value());
+    if (incoming) {
+      EXPECT_EQ(kind_of(*incoming), *c.kind);
     }
   }
 }

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "harlo_mcp/write_line.h"
 
@@ -37,6 +37,27 @@ TEST(WriteLine, WritesTextAndOneLineFeed) {
   close(fds[1]);
   EXPECT_FALSE(write_line(fds[0], "to nobody"));  // the reader is gone
   close(fds[0]);
+}
+
+// More lines than one writev takes, empty ones among them: all arrive, in
+// order, each with its LF.
+TEST(WriteLine, ManyLinesArriveInOrder) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  std::vector<std::string> texts;
+  std::string expected;
+  for (int i = 0; i < 1300; ++i) {
+    texts.push_back(i % 7 == 0 ? "" : std::string(static_cast<size_t>(i % 50), 'a' + i % 26));
+    expected += texts.back() + "\n";
+  }
+  const std::vector<std::string_view> lines(texts.begin(), texts.end());
+  std::string got;
+  std::thread reader([&] { got = read_exactly(fds[1], expected.size()); });
+  EXPECT_EQ(write_lines(fds[0], lines), lines.size());
+  reader.join();
+  EXPECT_EQ(got, expected);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 // Both sides write a large line at once, and each reads only after its own

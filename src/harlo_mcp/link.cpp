@@ -11,6 +11,7 @@
 #include "harlo_mcp/write_line.h"
 #include "harlo_mcp_protocol/ipc.h"
 #include "mcp_wire/json.h"
+#include "mcp_wire/utf8.h"
 #include "platform/platform.h"
 
 namespace harlo_mcp {
@@ -103,6 +104,7 @@ bool replay_initialize(Link& link, const std::string& initialize_line,
     std::string_view line;
     switch (reader.next(line)) {
       case ipc::LineReader::Next::kLine: {
+        if (!mcp_wire::is_valid_utf8(line)) return false;  // a read error
         const auto message = mcp_wire::read_json(line);
         if (!message || !message->is_object() || message->contains("method")) break;
         const auto answer_id = message->find("id");
@@ -122,21 +124,27 @@ bool replay_initialize(Link& link, const std::string& initialize_line,
 
 }  // namespace
 
-Link::Link(harlo_platform::UniqueFd socket) : socket_(std::move(socket)), reader_(socket_.get()) {}
+// The session checks the UTF-8 of the app's lines as it classifies them.
+Link::Link(harlo_platform::UniqueFd socket)
+    : socket_(std::move(socket)),
+      reader_(socket_.get(), harlo_mcp_protocol::ipc::LineReader::Utf8::kLeftToCaller) {}
 
 bool Link::send_line(std::string_view line) { return write_line(socket_.get(), line, &reader_); }
 
+size_t Link::send_lines(std::span<const std::string_view> lines) {
+  return write_lines(socket_.get(), lines, &reader_);
+}
+
 ConnectOutcome connect_link(const std::optional<std::string>& socket_path,
-                            const std::string* initialize_line,
-                            const std::string* initialized_line, const LinkTimeouts& timeouts) {
+                            const std::string* initialize_line, const std::string* initialized_line,
+                            const LinkTimeouts& timeouts) {
   if (!socket_path) return OfflineReason::NotRunning;
   auto socket = connect_socket(*socket_path);
   if (!socket) return OfflineReason::NotRunning;
 
   const std::string_view handshake = ipc::kHandshakeLine.substr(0, ipc::kHandshakeLine.size() - 1);
   if (!write_line(socket->get(), handshake)) return OfflineReason::NotRunning;
-  const auto reply_bytes =
-      read_handshake_reply(socket->get(), Clock::now() + timeouts.handshake);
+  const auto reply_bytes = read_handshake_reply(socket->get(), Clock::now() + timeouts.handshake);
   if (!reply_bytes) return OfflineReason::NotRunning;
   const ipc::HandshakeReply reply = ipc::judge_handshake_reply(*reply_bytes);
   switch (reply.kind) {

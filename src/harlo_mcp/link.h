@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -32,6 +33,9 @@ class Link {
   // bytes, what it sends is buffered in reader(), to be handled afterwards
   // in order. False when the write fails.
   bool send_line(std::string_view line);
+  // Sends `lines` as send_line does, sharing writes; returns how many were
+  // sent completely: all of them, or fewer when a write failed.
+  size_t send_lines(std::span<const std::string_view> lines);
 
  private:
   harlo_platform::UniqueFd socket_;

@@ -23,12 +23,11 @@ TEST(PendingIds, KeepsForwardingOrderAndRemovesEveryEqualId) {
   for (const char* text : {"5", "6", "\"5\"", "5.0", "5", R"({"a":1,"b":2})", "null"}) {
     pending.add(id(text));
   }
-  pending.remove(id("5"));                  // both unsigned 5s, not "5" nor 5.0
+  pending.remove(id("5"));                 // both unsigned 5s, not "5" nor 5.0
   pending.remove(id(R"({"b":2,"a":1})"));  // member order does not matter
-  pending.remove(id("7"));                  // unknown: ignored
+  pending.remove(id("7"));                 // unknown: ignored
   EXPECT_EQ(pending.size(), 4u);
-  EXPECT_EQ(texts(pending.take_all()),
-            (std::vector<std::string>{"6", "\"5\"", "5.0", "null"}));
+  EXPECT_EQ(texts(pending.take_all()), (std::vector<std::string>{"6", "\"5\"", "5.0", "null"}));
   EXPECT_EQ(pending.size(), 0u);
   EXPECT_TRUE(pending.take_all().empty());
 }

@@ -14,18 +14,14 @@ namespace {
 
 using harlo_mcp_protocol::ipc::LineReader;
 
-// The next line of a source that is ready: one already buffered, else
-// what a single read brings.
-LineReader::Next take_line(LineReader& reader, std::string_view& line) {
-  const LineReader::Next next = reader.next(line);
-  if (next != LineReader::Next::kNeedMore) return next;
-  if (reader.fill() == LineReader::Fill::kWouldBlock) return next;
-  return reader.next(line);
-}
-
 bool is_request(const Incoming& incoming, std::string_view method) {
   const auto* request = std::get_if<Request>(&incoming);
   return request != nullptr && request->method == method;
+}
+
+bool is_notification(const Incoming& incoming, std::string_view method) {
+  const auto* notification = std::get_if<Notification>(&incoming);
+  return notification != nullptr && notification->method == method;
 }
 
 }  // namespace
@@ -34,7 +30,7 @@ Session::Session(int input_fd, int output_fd, const Host& host, SessionConfig co
     : output_fd_(output_fd),
       host_(host),
       config_(std::move(config)),
-      input_(input_fd),
+      input_(input_fd, LineReader::Utf8::kLeftToCaller),
       random_state_(
           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
           (static_cast<uint64_t>(getpid()) << 32) ^ 0x9e3779b97f4a7c15ull) {}
@@ -61,53 +57,98 @@ void Session::run() {
       if (!input_ready && !link_ready) continue;
     }
     const bool take_input = input_ready && (!link_ready || coin_flip());
-
-    std::string_view line;
-    if (take_input) {
-      switch (take_line(input_, line)) {
-        case LineReader::Next::kLine:
-          if (handle_client_line(line) == Flow::kEnd) return;
-          break;
-        case LineReader::Next::kNeedMore:
-          break;
-        case LineReader::Next::kEnd:
-        case LineReader::Next::kError:
-          return;
-      }
-    } else {
-      switch (take_line(link_->reader(), line)) {
-        case LineReader::Next::kLine:
-          if (handle_app_line(line) == Flow::kEnd) return;
-          break;
-        case LineReader::Next::kNeedMore:
-          break;
-        case LineReader::Next::kEnd:
-        case LineReader::Next::kError:
-          if (fail_pending() == Flow::kEnd) return;
-          break;
-      }
-    }
+    if ((take_input ? take_client_lines() : take_app_lines()) == Flow::kEnd) return;
   }
 }
 
+Session::Flow Session::take_client_lines() {
+  bool may_read = true;
+  for (;;) {
+    std::string_view line;
+    const LineReader::Next next = input_.next(line);
+    if (next == LineReader::Next::kLine) {
+      may_read = false;  // the lines in hand first: a read would move them
+      if (handle_client_line(line) == Flow::kEnd) return Flow::kEnd;
+      continue;
+    }
+    if (next == LineReader::Next::kNeedMore && may_read) {
+      may_read = false;
+      if (input_.fill() != LineReader::Fill::kWouldBlock) continue;
+    }
+    // Every line in hand is handled: those for the app go in one write.
+    if (send_to_app() == Flow::kEnd) return Flow::kEnd;
+    return next == LineReader::Next::kNeedMore ? Flow::kGoOn : Flow::kEnd;
+  }
+}
+
+Session::Flow Session::take_app_lines() {
+  LineReader& reader = link_->reader();
+  if (!reader.ready() && reader.fill() == LineReader::Fill::kWouldBlock) return Flow::kGoOn;
+  switch (relay_app_lines()) {
+    case AppLines::kRelayed:
+      return Flow::kGoOn;
+    case AppLines::kLinkDown:
+      return fail_pending();
+    case AppLines::kClientGone:
+      return Flow::kEnd;
+  }
+  return Flow::kEnd;
+}
+
+Session::AppLines Session::relay_app_lines() {
+  LineReader& reader = link_->reader();
+  to_client_.clear();
+  AppLines status = AppLines::kRelayed;
+  for (;;) {
+    std::string_view line;
+    const LineReader::Next next = reader.next(line);
+    if (next == LineReader::Next::kLine) {
+      if (const std::optional<Incoming> incoming = classify_line(line)) {
+        if (const auto* response = std::get_if<Response>(&*incoming)) {
+          link_->pending().remove(response->id);
+        }
+        to_client_.push_back(line);
+        continue;
+      }
+      status = AppLines::kLinkDown;  // not UTF-8: a read error
+    } else if (next != LineReader::Next::kNeedMore) {
+      status = AppLines::kLinkDown;
+    }
+    break;
+  }
+  if (write_lines(output_fd_, to_client_) != to_client_.size()) return AppLines::kClientGone;
+  return status;
+}
+
 Session::Flow Session::handle_client_line(std::string_view line) {
-  const Incoming incoming = classify(line);
-  if (is_request(incoming, "initialize")) {
-    initialize_line_.emplace(line);
-  } else if (const auto* notification = std::get_if<Notification>(&incoming);
-             notification != nullptr && notification->method == "notifications/initialized") {
-    initialized_line_.emplace(line);
+  std::optional<Incoming> incoming = classify_line(line);
+  if (!incoming) {
+    // Not UTF-8: a read error, which ends the session once the lines
+    // before it have gone to the app.
+    send_to_app();
+    return Flow::kEnd;
+  }
+  const bool opens_initialize = is_request(*incoming, "initialize");
+  if (opens_initialize || is_notification(*incoming, "notifications/initialized")) {
+    // What a new link replays is what the lines before this one had: they
+    // go out first, since a failed send makes the lines behind it connect.
+    if (send_to_app() == Flow::kEnd) return Flow::kEnd;
+    (opens_initialize ? initialize_line_ : initialized_line_).emplace(line);
   }
 
-  if (link_) return forward(line, incoming);
-  if (std::holds_alternative<Notification>(incoming)) return Flow::kGoOn;  // dropped
+  if (link_) {
+    queue_for_app(line, std::move(*incoming));
+    return Flow::kGoOn;
+  }
+  if (std::holds_alternative<Notification>(*incoming)) return Flow::kGoOn;  // dropped
 
-  ConnectOutcome outcome = connect_for(incoming);
+  ConnectOutcome outcome = connect_for(*incoming);
   if (auto* link = std::get_if<Link>(&outcome)) {
     link_.emplace(std::move(*link));
-    return forward(line, incoming);
+    queue_for_app(line, std::move(*incoming));
+    return Flow::kGoOn;
   }
-  const auto* request = std::get_if<Request>(&incoming);
+  const auto* request = std::get_if<Request>(&*incoming);
   if (request == nullptr) return Flow::kGoOn;  // responses and unreadable lines: dropped
   return write_out(unreachable_answer(line, request->id, std::get<OfflineReason>(outcome)));
 }
@@ -158,39 +199,48 @@ std::string Session::unreachable_answer(std::string_view line, const Json& id,
   return error_reply(id, message_for(reason));
 }
 
-Session::Flow Session::forward(std::string_view line, const Incoming& incoming) {
-  if (const auto* request = std::get_if<Request>(&incoming)) link_->pending().add(request->id);
-  if (link_->send_line(line)) return Flow::kGoOn;
-  // The app may have answered before it went away: what it sent is relayed
-  // first, so that those requests get their answers, not the closed reply.
-  if (relay_what_the_app_sent() == Flow::kEnd) return Flow::kEnd;
-  return fail_pending();
+void Session::queue_for_app(std::string_view line, Incoming incoming) {
+  if (auto* request = std::get_if<Request>(&incoming)) {
+    to_app_.requests.emplace_back(to_app_.lines.size(), std::move(request->id));
+  }
+  to_app_.lines.push_back(line);
+}
+
+Session::Flow Session::send_to_app() {
+  while (!to_app_.lines.empty()) {
+    ToApp batch = std::exchange(to_app_, {});
+    const size_t sent = link_->send_lines(batch.lines);
+    // The requests sent, and the one whose send failed, await answers.
+    for (auto& [index, id] : batch.requests) {
+      if (index > sent) break;
+      link_->pending().add(std::move(id));
+    }
+    if (sent == batch.lines.size()) continue;
+    // The app may have answered before it went away: what it sent is relayed
+    // first, so that those requests get their answers, not the closed reply.
+    if (relay_what_the_app_sent() == Flow::kEnd) return Flow::kEnd;
+    if (fail_pending() == Flow::kEnd) return Flow::kEnd;
+    // The lines behind the failed one find no link, as if they came later.
+    for (size_t i = sent + 1; i < batch.lines.size(); ++i) {
+      if (handle_client_line(batch.lines[i]) == Flow::kEnd) return Flow::kEnd;
+    }
+  }
+  return Flow::kGoOn;
 }
 
 Session::Flow Session::relay_what_the_app_sent() {
-  LineReader& reader = link_->reader();
   for (;;) {
-    std::string_view line;
-    switch (reader.next(line)) {
-      case LineReader::Next::kLine:
-        if (handle_app_line(line) == Flow::kEnd) return Flow::kEnd;
+    switch (relay_app_lines()) {
+      case AppLines::kRelayed:
         break;
-      case LineReader::Next::kNeedMore:
-        // Only what has arrived: the socket never blocks here.
-        if (reader.fill() == LineReader::Fill::kWouldBlock) return Flow::kGoOn;
-        break;
-      case LineReader::Next::kEnd:
-      case LineReader::Next::kError:
+      case AppLines::kLinkDown:
         return Flow::kGoOn;
+      case AppLines::kClientGone:
+        return Flow::kEnd;
     }
+    // Only what has arrived: the socket never blocks here.
+    if (link_->reader().fill() == LineReader::Fill::kWouldBlock) return Flow::kGoOn;
   }
-}
-
-Session::Flow Session::handle_app_line(std::string_view line) {
-  const Incoming incoming = classify(line);
-  if (const auto* response = std::get_if<Response>(&incoming))
-    link_->pending().remove(response->id);
-  return write_out(line);
 }
 
 Session::Flow Session::fail_pending() {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "harlo_mcp/classify.h"
 #include "harlo_mcp/host.h"
@@ -48,12 +50,31 @@ class Session {
  private:
   enum class Flow { kGoOn, kEnd };
 
+  // Handles every complete line the client has sent, reading once first
+  // when none is in hand; the lines for the app go in one write.
+  Flow take_client_lines();
   Flow handle_client_line(std::string_view line);
-  Flow handle_app_line(std::string_view line);
-  Flow forward(std::string_view line, const Incoming& incoming);
-  Flow fail_pending();
+  // Puts a line to the app in the next write; a request's id becomes
+  // pending once the line is sent.
+  void queue_for_app(std::string_view line, Incoming incoming);
+  // Writes the queued lines to the app. When a write fails, the link is
+  // dropped (the app's last lines relayed, the pending requests answered)
+  // and the lines behind the failed one are handled anew.
+  Flow send_to_app();
+
+  // Relays every complete line the app has sent, reading once first when
+  // none is in hand.
+  Flow take_app_lines();
+  enum class AppLines {
+    kRelayed,     // every complete line in hand went to the client
+    kLinkDown,    // and then the app's stream ended or failed
+    kClientGone,  // writing to the client failed
+  };
+  // Relays the app's complete lines in hand in one write, without reading.
+  AppLines relay_app_lines();
   // Relays the app's lines that have already arrived, without waiting.
   Flow relay_what_the_app_sent();
+  Flow fail_pending();
   Flow write_out(std::string_view line);
 
   // Tries to reach the app for a client line that found no link.
@@ -74,6 +95,15 @@ class Session {
   SessionConfig config_;
   harlo_mcp_protocol::ipc::LineReader input_;
   std::optional<Link> link_;
+  // Client lines for the app, waiting for one write; the views point into
+  // input_'s buffer, which holds still until its next read.
+  struct ToApp {
+    std::vector<std::string_view> lines;
+    std::vector<std::pair<size_t, Json>> requests;  // (line index, id)
+  };
+  ToApp to_app_;
+  // App lines for the client, gathered for one write.
+  std::vector<std::string_view> to_client_;
   std::optional<std::string> initialize_line_;
   std::optional<std::string> initialized_line_;
   offline::OfflineMemory offline_memory_;

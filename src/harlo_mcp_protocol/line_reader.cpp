@@ -29,7 +29,8 @@ char* allocate(char* old, size_t size) {
 
 }  // namespace
 
-LineReader::LineReader(int fd) : fd_(fd), buffer_(allocate(nullptr, kInitialCapacity)) {}
+LineReader::LineReader(int fd, Utf8 utf8)
+    : fd_(fd), buffer_(allocate(nullptr, kInitialCapacity)), check_utf8_(utf8 == Utf8::kChecked) {}
 
 bool LineReader::ready() {
   if (ended_ || failed_) return true;
@@ -58,7 +59,7 @@ LineReader::Next LineReader::next(std::string_view& line) {
     line = std::string_view(data + start_, end_ - start_);
     start_ = scan_ = end_;
   }
-  if (!mcp_wire::is_valid_utf8(line)) {
+  if (check_utf8_ && !mcp_wire::is_valid_utf8(line)) {
     failed_ = true;
     return Next::kError;
   }

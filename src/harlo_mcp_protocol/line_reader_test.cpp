@@ -121,6 +121,13 @@ TEST_F(LineReaderTest, InvalidUtf8IsAReadErrorAfterTheLinesBeforeIt) {
   EXPECT_EQ(reader.fill(), LineReader::Fill::kError);
 }
 
+TEST_F(LineReaderTest, InvalidUtf8IsDeliveredWhenTheCallerChecks) {
+  LineReader reader(fds_[0], LineReader::Utf8::kLeftToCaller);
+  send("ok\n\xC3\x28\nlater\n");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"ok", "\xC3\x28", "later"}));
+}
+
 TEST_F(LineReaderTest, MultiByteCharacterSplitAcrossReads) {
   LineReader reader(fds_[0]);
   send("\xE2\x86");
