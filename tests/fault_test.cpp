@@ -107,6 +107,26 @@ std::optional<double> cpu_seconds(pid_t pid) {
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Whether this build runs under the address sanitizer (GCC says so with a
+// macro, Clang through __has_feature).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The resident memory of process `pid` in MiB, from /proc/<pid>/status;
+// nothing where there is no /proc (macOS).
+std::optional<double> resident_mib(pid_t pid) {
+  const std::optional<std::string> status = read_file("/proc/" + std::to_string(pid) + "/status");
+  if (!status) return std::nullopt;
+  const size_t at = status->find("VmRSS:");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stod(status->substr(at + 6)) / 1024;  // the figure is in kB
+}
+
 bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 bool starts_multibyte_character(char c) { return static_cast<unsigned char>(c) >= 0xC0; }
 
@@ -195,6 +215,34 @@ TEST_F(FaultTest, HugeAnswerIsRelayedIntactAndLeavesThePendingList) {
   EXPECT_EQ(next_line(), closed_error("2"));
   EXPECT_EQ(close_and_wait(), ExitStatus::exited(0));
   EXPECT_EQ(bridge_->read_stdout_until_eof(), "");
+}
+
+// The buffer a long answer needed is kept while the link is busy and given
+// back once the bridge is idle, so one large result does not pin its
+// memory for the rest of the session.
+TEST_F(FaultTest, MemoryForALargeAnswerIsGivenBackWhenIdle) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer holds on to freed memory";
+  const std::string large = answer("1", filler(kLargeMessageBytes * 4));
+  play_app([large](RawApp& app) {
+    const Deadline deadline = deadline_after(kCaseWait);
+    auto link = accept_bridge(app, deadline);
+    if (!link) return;
+    expect_lines(*link, {tool_call("1")}, deadline);
+    EXPECT_TRUE(link->write(large + "\n", deadline));
+    EXPECT_TRUE(link->wait_for_end(deadline));
+  });
+  start_bridge();
+  send(tool_call("1"));
+  const std::optional<std::string> relayed = read_long_line(*bridge_, deadline_after(kCaseWait));
+  ASSERT_TRUE(relayed.has_value());
+  EXPECT_EQ(relayed->size(), large.size());
+  if (!resident_mib(bridge_->pid())) GTEST_SKIP() << "no /proc to read the memory from";
+  const Deadline deadline = deadline_after(kCaseWait);
+  while (*resident_mib(bridge_->pid()) > 16 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_LE(*resident_mib(bridge_->pid()), 16) << "the large answer's buffer was kept";
+  EXPECT_EQ(close_and_wait(), ExitStatus::exited(0));
 }
 
 TEST_F(FaultTest, LinesCutAtAwkwardPlacesArriveIntact) {

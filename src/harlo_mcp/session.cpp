@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <thread>
 
 #include "harlo_mcp/error_reply.h"
@@ -50,7 +52,7 @@ void Session::run() {
     if (!input_ready && !link_ready) {
       harlo_platform::Watch watches[2] = {{.fd = input_.fd(), .want_read = true},
                                           {.fd = link_ ? link_->fd() : -1, .want_read = true}};
-      const int ready = harlo_platform::wait_for(std::span(watches, link_ ? 2 : 1), -1);
+      const int ready = wait_for(std::span(watches, link_ ? 2 : 1));
       if (ready < 0) return;  // cannot wait on standard input: nothing more can come
       input_ready = watches[0].readable;
       link_ready = link_ && watches[1].readable;
@@ -58,6 +60,31 @@ void Session::run() {
     }
     const bool take_input = input_ready && (!link_ready || coin_flip());
     if ((take_input ? take_client_lines() : take_app_lines()) == Flow::kEnd) return;
+  }
+}
+
+int Session::wait_for(std::span<harlo_platform::Watch> watches) {
+  LineReader* const readers[2] = {&input_, link_ ? &link_->reader() : nullptr};
+  const auto holds_spare = [&readers] {
+    return std::any_of(std::begin(readers), std::end(readers), [](const LineReader* reader) {
+      return reader != nullptr && reader->holds_spare_memory();
+    });
+  };
+  if (!holds_spare()) return harlo_platform::wait_for(watches, -1);
+  // A buffer grown for a long line is kept while long lines keep coming,
+  // and given back once the session has been idle for a while.
+  const auto give_back_at = std::chrono::steady_clock::now() + kSpareMemoryHold;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        give_back_at - std::chrono::steady_clock::now());
+    const int ready =
+        harlo_platform::wait_for(watches, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready != 0) return ready;
+    if (left.count() > 0) continue;  // interrupted early
+    for (LineReader* reader : readers) {
+      if (reader != nullptr) reader->give_back_memory();
+    }
+    return harlo_platform::wait_for(watches, -1);
   }
 }
 

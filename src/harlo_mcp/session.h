@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "harlo_mcp/link.h"
 #include "harlo_mcp/offline.h"
 #include "harlo_mcp_protocol/line_reader.h"
+#include "platform/platform.h"
 
 namespace harlo_mcp {
 
@@ -49,6 +51,14 @@ class Session {
 
  private:
   enum class Flow { kGoOn, kEnd };
+
+  // How long a reader keeps a buffer grown for a long line once the
+  // session is idle.
+  static constexpr std::chrono::seconds kSpareMemoryHold{1};
+
+  // Waits for the sources in `watches` as harlo_platform::wait_for does,
+  // giving back the readers' spare memory when idle for kSpareMemoryHold.
+  int wait_for(std::span<harlo_platform::Watch> watches);
 
   // Handles every complete line the client has sent, reading once first
   // when none is in hand; the lines for the app go in one write.

@@ -11,8 +11,7 @@
 namespace harlo_mcp_protocol::ipc {
 namespace {
 
-// A buffer grown past this for a long line is given back once that line is
-// done, so one large message does not pin its memory for the whole session.
+// A buffer up to this size is kept for the reader's whole life.
 constexpr size_t kKeepCapacity = 1 << 20;
 
 }  // namespace
@@ -69,13 +68,7 @@ LineReader::Next LineReader::next(std::string_view& line) {
 LineReader::Fill LineReader::fill() {
   if (failed_) return Fill::kError;
   if (ended_) return Fill::kEnd;
-  if (start_ == end_) {
-    start_ = end_ = scan_ = 0;
-    if (capacity_ > kKeepCapacity) {
-      buffer_.reset(allocate(nullptr, kInitialCapacity));
-      capacity_ = kInitialCapacity;
-    }
-  }
+  if (start_ == end_) start_ = end_ = scan_ = 0;
   if (end_ == capacity_) {
     if (start_ > 0) {
       // Move the partial line to the front to make room behind it.
@@ -104,6 +97,15 @@ LineReader::Fill LineReader::fill() {
     failed_ = true;
     return Fill::kError;
   }
+}
+
+bool LineReader::holds_spare_memory() const { return start_ == end_ && capacity_ > kKeepCapacity; }
+
+void LineReader::give_back_memory() {
+  if (!holds_spare_memory()) return;
+  buffer_.reset(allocate(nullptr, kInitialCapacity));
+  capacity_ = kInitialCapacity;
+  start_ = end_ = scan_ = 0;
 }
 
 }  // namespace harlo_mcp_protocol::ipc

@@ -59,6 +59,13 @@ class LineReader {
 
   int fd() const { return fd_; }
 
+  // Whether the buffer, empty now, grew large for a long line. It is kept
+  // for the next long line, since writing into fresh pages costs more
+  // than the bytes themselves, until give_back_memory().
+  bool holds_spare_memory() const;
+  // Shrinks such a buffer back to its initial size.
+  void give_back_memory();
+
  private:
   struct Free {
     void operator()(char* bytes) const { std::free(bytes); }

@@ -104,6 +104,37 @@ TEST_F(LineReaderTest, LinesFarLongerThanTheBuffer) {
   EXPECT_EQ(got, (std::vector<std::string>{"one", long_line, "two", long_line}));
 }
 
+TEST_F(LineReaderTest, BufferGrownForALongLineIsKeptUntilGivenBack) {
+  LineReader reader(fds_[0]);
+  send("short\n");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"short"}));
+  EXPECT_FALSE(reader.holds_spare_memory());
+
+  const std::string long_line(3 << 20, 'x');
+  std::vector<std::string> got;
+  const std::string stream = long_line + "\nafter";
+  for (size_t at = 0; at < stream.size(); at += 100'000) {
+    send(stream.substr(at, 100'000));
+    fill_all(reader);
+    for (auto& line : drain(reader)) got.push_back(std::move(line));
+  }
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].size(), long_line.size());
+  EXPECT_FALSE(reader.holds_spare_memory());  // "after" is still in it
+  reader.give_back_memory();                  // so nothing is given back
+
+  send("\n");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"after"}));
+  EXPECT_TRUE(reader.holds_spare_memory());
+  reader.give_back_memory();
+  EXPECT_FALSE(reader.holds_spare_memory());
+  send("next\n");
+  fill_all(reader);
+  EXPECT_EQ(drain(reader), (std::vector<std::string>{"next"}));
+}
+
 TEST_F(LineReaderTest, EndWithoutPartialLineIsJustTheEnd) {
   LineReader reader(fds_[0]);
   send("a\n");
