@@ -1,7 +1,7 @@
 #include "harlo_mcp/classify.h"
 
-#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 
 #include "mcp_wire/json_scan.h"
@@ -30,10 +30,9 @@ Json id_value(std::string_view raw) {
   } else {
     const bool negative = raw.front() == '-';
     const std::string_view digits = raw.substr(negative ? 1 : 0);
-    if (!digits.empty() && digits.size() <= 18 &&
-        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      uint64_t value = 0;
-      for (const char digit : digits) value = value * 10 + static_cast<uint64_t>(digit - '0');
+    uint64_t value = 0;
+    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.size() <= 18 && error == std::errc() && stop == digits.data() + digits.size()) {
       // Like the reader: a number without a minus, or -0, is unsigned.
       if (!negative || value == 0) return Json(value);
       return Json(-static_cast<int64_t>(value));

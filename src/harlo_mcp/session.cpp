@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <thread>
 
 #include "harlo_mcp/error_reply.h"
@@ -64,13 +63,9 @@ void Session::run() {
 }
 
 int Session::wait_for(std::span<harlo_platform::Watch> watches) {
-  LineReader* const readers[2] = {&input_, link_ ? &link_->reader() : nullptr};
-  const auto holds_spare = [&readers] {
-    return std::any_of(std::begin(readers), std::end(readers), [](const LineReader* reader) {
-      return reader != nullptr && reader->holds_spare_memory();
-    });
-  };
-  if (!holds_spare()) return harlo_platform::wait_for(watches, -1);
+  const bool holds_spare =
+      input_.holds_spare_memory() || (link_ && link_->reader().holds_spare_memory());
+  if (!holds_spare) return harlo_platform::wait_for(watches, -1);
   // A buffer grown for a long line is kept while long lines keep coming,
   // and given back once the session has been idle for a while.
   const auto give_back_at = std::chrono::steady_clock::now() + kSpareMemoryHold;
@@ -81,9 +76,8 @@ int Session::wait_for(std::span<harlo_platform::Watch> watches) {
         harlo_platform::wait_for(watches, static_cast<int>(std::max<int64_t>(left.count(), 0)));
     if (ready != 0) return ready;
     if (left.count() > 0) continue;  // interrupted early
-    for (LineReader* reader : readers) {
-      if (reader != nullptr) reader->give_back_memory();
-    }
+    input_.give_back_memory();
+    if (link_) link_->reader().give_back_memory();
     return harlo_platform::wait_for(watches, -1);
   }
 }
