@@ -9,12 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
 #include "platform/platform.h"
+#include "support/temp_dir.h"
 
 namespace harlo_mcp::launch {
 namespace {
@@ -22,30 +21,8 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::system_clock;
 
-// A directory of its own below /tmp, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/harlo-launch-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
-
- private:
-  std::string path_;
-};
-
-void write_file(const std::string& path, std::string_view content = {}) {
-  std::ofstream(path, std::ios::binary) << content;
-}
+using harlo_test::TempDir;
+using harlo_test::write_file;
 
 void set_modification_time(const std::string& path, system_clock::time_point when) {
   const auto since_epoch =
@@ -67,10 +44,8 @@ bool exists_without_following(const std::string& path) {
 
 class LockClaimTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
-
   TempDir dir_;
-  const std::string lock_ = dir_ / "mcp-launch.lock";
+  const std::string lock_ = dir_.file("mcp-launch.lock");
 };
 
 TEST_F(LockClaimTest, NoLockCreatesAnEmptyFileUnderTheUmaskAndGoes) {
@@ -110,7 +85,7 @@ TEST_F(LockClaimTest, ExistingLockIsJudgedByItsAge) {
   const auto now = std::chrono::time_point_cast<std::chrono::seconds>(system_clock::now()) + 500ms;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    write_file(lock_);
+    write_file(lock_, "");
     set_modification_time(lock_, now - c.age);
 
     EXPECT_EQ(claim_lock(lock_, now), c.want);
@@ -130,32 +105,32 @@ TEST_F(LockClaimTest, ExistingLockIsJudgedByItsAge) {
 }
 
 TEST_F(LockClaimTest, NoPlaceForTheLockGoesEveryTime) {
-  write_file(dir_ / "file");
+  write_file(dir_.file("file"), "");
   for (const char* parent : {"absent", "file"}) {
     SCOPED_TRACE(parent);
-    const std::string lock = dir_ / parent + "/mcp-launch.lock";
+    const std::string lock = dir_.file(parent) + "/mcp-launch.lock";
     EXPECT_EQ(claim_lock(lock, system_clock::now()), Claim::Go);
     EXPECT_EQ(claim_lock(lock, system_clock::now()), Claim::Go);
   }
-  EXPECT_FALSE(exists_without_following(dir_ / "absent"));
+  EXPECT_FALSE(exists_without_following(dir_.file("absent")));
 }
 
 TEST_F(LockClaimTest, DanglingSymlinkIsAStaleLockAndIsReplaced) {
-  ASSERT_EQ(symlink((dir_ / "nowhere").c_str(), lock_.c_str()), 0);
+  ASSERT_EQ(symlink(dir_.file("nowhere").c_str(), lock_.c_str()), 0);
 
   EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::Go);
 
   struct stat status {};
   ASSERT_EQ(lstat(lock_.c_str(), &status), 0);
   EXPECT_TRUE(S_ISREG(status.st_mode)) << "the link itself is replaced by the lock";
-  EXPECT_FALSE(exists_without_following(dir_ / "nowhere")) << "the link's target is not created";
+  EXPECT_FALSE(exists_without_following(dir_.file("nowhere"))) << "the link's target is not created";
 }
 
 TEST_F(LockClaimTest, UndeletableStaleLockDoesNotHoldBackEveryStart) {
   // A directory by the lock's name cannot be unlinked; a claim that then
   // found it "existing again" would skip forever.
   ASSERT_EQ(mkdir(lock_.c_str(), 0755), 0);
-  write_file(lock_ + "/content");
+  write_file(lock_ + "/content", "");
   const auto now = system_clock::now();
 
   set_modification_time(lock_, now - 5s);
@@ -198,11 +173,9 @@ class LocateTest : public ::testing::Test {
     const char* link_target = nullptr;
   };
 
-  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
-
   // Creates `entries` below a new directory for one case; returns it.
   std::string make_tree(const std::string& name, const std::vector<Entry>& entries) {
-    const std::string root = dir_ / name;
+    const std::string root = dir_.file(name);
     std::filesystem::create_directories(root);
     for (const Entry& entry : entries) {
       const std::string path = root + "/" + entry.path;
@@ -430,10 +403,9 @@ Report parse_report(const std::string& text) {
 class SpawnTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
     write_file(script_, kReportingScript);
     ASSERT_EQ(chmod(script_.c_str(), 0755), 0);
-    write_file(marker_);
+    write_file(marker_, "");
 
     saved_sigpipe_ = signal(SIGPIPE, SIG_IGN);
     sigset_t blocked;
@@ -453,12 +425,7 @@ class SpawnTest : public ::testing::Test {
   std::optional<Report> wait_for_report() {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
-      std::ifstream file(report_path_, std::ios::binary);
-      if (file) {
-        std::ostringstream text;
-        text << file.rdbuf();
-        return parse_report(text.str());
-      }
+      if (const auto text = harlo_test::read_file(report_path_)) return parse_report(*text);
       std::this_thread::sleep_for(10ms);
     }
     return std::nullopt;
@@ -475,9 +442,9 @@ class SpawnTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  const std::string script_ = dir_ / "record-child";
-  const std::string report_path_ = dir_ / "report";
-  const std::string marker_ = dir_ / "inherited-marker";
+  const std::string script_ = dir_.file("record-child");
+  const std::string report_path_ = dir_.file("report");
+  const std::string marker_ = dir_.file("inherited-marker");
   int inherited_fd_ = -1;
 
  private:
@@ -525,10 +492,8 @@ TEST_F(SpawnTest, ChildInheritsNoIgnoredSigpipeNoBlockedSignalsAndNoDescriptors)
 
 class LaunchTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
-
   TempDir dir_;
-  const std::string lock_ = dir_ / "mcp-launch.lock";
+  const std::string lock_ = dir_.file("mcp-launch.lock");
 };
 
 TEST_F(LaunchTest, WithoutExecutableFailsAndLeavesTheLockAlone) {
@@ -541,20 +506,20 @@ TEST_F(LaunchTest, WithoutExecutableFailsAndLeavesTheLockAlone) {
 
 TEST_F(LaunchTest, FreshLockStartsNothing) {
   // A start of this program would fail; success shows nothing was tried.
-  write_file(lock_);
-  EXPECT_EQ(Launch(dir_ / "missing-app", lock_).launch(), std::nullopt);
+  write_file(lock_, "");
+  EXPECT_EQ(Launch(dir_.file("missing-app"), lock_).launch(), std::nullopt);
 }
 
 TEST_F(LaunchTest, ProgramThatCannotStartGivesTheSystemErrorAndKeepsTheLock) {
-  write_file(dir_ / "not-executable", "#!/bin/sh\n");
-  ASSERT_EQ(chmod((dir_ / "not-executable").c_str(), 0644), 0);
+  write_file(dir_.file("not-executable"), "#!/bin/sh\n");
+  ASSERT_EQ(chmod((dir_.file("not-executable")).c_str(), 0644), 0);
   struct Case {
     std::string executable;
     int want;
   };
   const Case cases[] = {
-      {dir_ / "missing-app", ENOENT},
-      {dir_ / "not-executable", EACCES},
+      {dir_.file("missing-app"), ENOENT},
+      {dir_.file("not-executable"), EACCES},
       {"harlo-launch-test-no-such-program", ENOENT},  // looked for through PATH
   };
   for (const Case& c : cases) {
@@ -568,7 +533,7 @@ TEST_F(LaunchTest, ProgramThatCannotStartGivesTheSystemErrorAndKeepsTheLock) {
 }
 
 TEST_F(SpawnTest, LaunchStartsTheExecutableWithTheBackgroundSwitchAndHoldsTheLock) {
-  const std::string lock = dir_ / "mcp-launch.lock";
+  const std::string lock = dir_.file("mcp-launch.lock");
 
   EXPECT_EQ(Launch(script_, lock).launch(), std::nullopt);
 

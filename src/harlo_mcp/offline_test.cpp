@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "harlo_mcp_protocol/catalog.h"
 #include "mcp_wire/json.h"
 #include "mcp_wire/tools_list.h"
+#include "support/temp_dir.h"
 
 namespace harlo_mcp::offline {
 namespace {
@@ -16,11 +15,9 @@ namespace {
 // The content of a file under the test data directory, without the line
 // feed that ends the file.
 std::string testdata(const std::string& name) {
-  std::ifstream file(std::string(HARLO_OFFLINE_TESTDATA) + "/" + name, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "cannot open " << name;
-  std::ostringstream content;
-  content << file.rdbuf();
-  std::string text = content.str();
+  const auto content = harlo_test::read_file(std::string(HARLO_OFFLINE_TESTDATA) + "/" + name);
+  EXPECT_TRUE(content) << "cannot open " << name;
+  std::string text = content.value_or("");
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "harlo_mcp_protocol/params.h"
 #include "harlo_mcp_protocol/schema.h"
+#include "support/temp_dir.h"
 
 namespace harlo_mcp_protocol::catalog {
 namespace {
@@ -15,11 +14,9 @@ namespace {
 // The content of a file under the test data directory, without the line
 // feed that ends the file.
 std::string testdata(const std::string& name) {
-  std::ifstream file(std::string(HARLO_CATALOG_TESTDATA) + "/" + name, std::ios::binary);
-  EXPECT_TRUE(file.good()) << "cannot open " << name;
-  std::ostringstream content;
-  content << file.rdbuf();
-  std::string text = content.str();
+  const auto content = harlo_test::read_file(std::string(HARLO_CATALOG_TESTDATA) + "/" + name);
+  EXPECT_TRUE(content) << "cannot open " << name;
+  std::string text = content.value_or("");
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }

@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
+
+#include "support/temp_dir.h"
 
 namespace harlo_mcp_protocol::paths {
 namespace {
@@ -18,12 +19,8 @@ class EndpointTest : public ::testing::Test {
     for (const char* name : {"HOME", "TMPDIR"}) {
       if (const char* value = std::getenv(name)) saved_[name] = value;
     }
-    char pattern[] = "/tmp/hep-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
   }
   void TearDown() override {
-    std::filesystem::remove_all(root_);
     for (const char* name : {"HOME", "TMPDIR"}) {
       if (auto it = saved_.find(name); it != saved_.end()) {
         setenv(name, it->second.c_str(), 1);
@@ -47,7 +44,8 @@ class EndpointTest : public ::testing::Test {
     return status.st_uid;
   }
 
-  std::string root_;
+  harlo_test::TempDir dir_;
+  const std::string root_ = dir_.path();
 
  private:
   std::map<std::string, std::string> saved_;

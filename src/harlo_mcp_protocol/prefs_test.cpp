@@ -1,11 +1,10 @@
 #include "harlo_mcp_protocol/prefs.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <string>
+
+#include "support/temp_dir.h"
 
 namespace harlo_mcp_protocol::prefs {
 namespace {
@@ -13,21 +12,14 @@ namespace {
 // One preferences file in a fresh directory.
 class McpEnabledTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/hpr-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/preferences.json";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   bool enabled_with(const std::string& contents) {
-    std::ofstream(path_, std::ios::binary) << contents;
+    harlo_test::write_file(path_, contents);
     return mcp_enabled(path_);
   }
 
-  std::string dir_;
-  std::string path_;
+  harlo_test::TempDir temp_;
+  const std::string dir_ = temp_.path();
+  const std::string path_ = temp_.file("preferences.json");
 };
 
 TEST_F(McpEnabledTest, AnswersFromTheFile) {
