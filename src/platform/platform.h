@@ -49,9 +49,16 @@ struct Watch {
 
 // Blocks until at least one watched descriptor is ready, or `timeout_ms`
 // milliseconds pass (negative: no limit). Works for pipes, sockets, regular
-// files, /dev/null and terminals alike. Returns the number of ready
-// descriptors, 0 on timeout or interruption, -1 with errno on failure.
+// files, /dev/null and terminals alike, and for any descriptor number.
+// Returns the number of ready descriptors, 0 on timeout or interruption, -1
+// with errno on failure.
 int wait_for(std::span<Watch> watches, int timeout_ms);
+
+// wait_for() done with select() over descriptor sets sized for the highest
+// descriptor watched, so that numbers at or above FD_SETSIZE work too. It is
+// what wait_for() is on macOS, where poll() does not serve terminals; it
+// builds everywhere so that every system's tests run it.
+int wait_with_select(std::span<Watch> watches, int timeout_ms);
 
 // A new close-on-exec Unix domain stream socket, or -1 with errno.
 int unix_stream_socket();

@@ -1,7 +1,5 @@
 #include <fcntl.h>
 #include <mach-o/dyld.h>
-#include <poll.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,30 +59,9 @@ int close_other_descriptors_on_spawn(posix_spawnattr_t* attributes,
                                   static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
 }
 
+// poll() does not serve terminals here; select() does.
 int wait_for(std::span<Watch> watches, int timeout_ms) {
-  // poll() does not serve terminals here, select() does; select() only
-  // takes descriptors below FD_SETSIZE.
-  fd_set readable, writable;
-  FD_ZERO(&readable);
-  FD_ZERO(&writable);
-  int highest = -1;
-  for (const Watch& watch : watches) {
-    if (watch.fd < 0 || watch.fd >= FD_SETSIZE) {
-      errno = EBADF;
-      return -1;
-    }
-    if (watch.want_read) FD_SET(watch.fd, &readable);
-    if (watch.want_write) FD_SET(watch.fd, &writable);
-    if (watch.fd > highest) highest = watch.fd;
-  }
-  timeval limit{timeout_ms / 1000, static_cast<int>((timeout_ms % 1000) * 1000)};
-  const int ready = select(highest + 1, &readable, &writable, nullptr, timeout_ms < 0 ? nullptr : &limit);
-  if (ready < 0) return errno == EINTR ? 0 : -1;
-  for (Watch& watch : watches) {
-    watch.readable = watch.want_read && FD_ISSET(watch.fd, &readable);
-    watch.writable = watch.want_write && FD_ISSET(watch.fd, &writable);
-  }
-  return ready;
+  return wait_with_select(watches, timeout_ms);
 }
 
 int unix_stream_socket() {
