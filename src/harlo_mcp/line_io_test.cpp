@@ -1,12 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/stream.h"
 
 #include "harlo_mcp/write_line.h"
 
@@ -30,7 +31,7 @@ std::string read_exactly(int fd, size_t size) {
 TEST(WriteLine, WritesTextAndOneLineFeed) {
   std::signal(SIGPIPE, SIG_IGN);  // as the bridge runs: a gone reader is an error, not a signal
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  ASSERT_TRUE(harlo_test::make_socket_pair(fds));
   ASSERT_TRUE(write_line(fds[0], "hello"));
   ASSERT_TRUE(write_line(fds[0], ""));
   EXPECT_EQ(read_exactly(fds[1], 7), "hello\n\n");
@@ -43,7 +44,7 @@ TEST(WriteLine, WritesTextAndOneLineFeed) {
 // order, each with its LF.
 TEST(WriteLine, ManyLinesArriveInOrder) {
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  ASSERT_TRUE(harlo_test::make_socket_pair(fds));
   std::vector<std::string> texts;
   std::string expected;
   for (int i = 0; i < 1300; ++i) {
@@ -64,7 +65,7 @@ TEST(WriteLine, ManyLinesArriveInOrder) {
 // write is done: the bridge must take the peer's bytes while it waits.
 TEST(WriteLine, TakesIncomingBytesWhileTheOtherSideIsFull) {
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  ASSERT_TRUE(harlo_test::make_socket_pair(fds));
   ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
   const std::string ours(8 << 20, 'b');
   const std::string theirs(8 << 20, 'p');

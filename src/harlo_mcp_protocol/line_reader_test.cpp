@@ -2,11 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "support/stream.h"
 
 namespace harlo_mcp_protocol::ipc {
 namespace {
@@ -16,7 +17,7 @@ namespace {
 class LineReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_), 0);
+    ASSERT_TRUE(harlo_test::make_socket_pair(fds_));
     ASSERT_EQ(fcntl(fds_[0], F_SETFL, O_NONBLOCK), 0);
   }
   void TearDown() override {

@@ -7,13 +7,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-// openpty() is declared in <util.h> on macOS and in <pty.h> on Linux.
-#if defined(__APPLE__)
-#include <util.h>
-#else
-#include <pty.h>
-#endif
-
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
@@ -127,17 +120,9 @@ std::optional<Child> Child::spawn(const ChildOptions& options, std::string* erro
   // The harness's ends (in, out, err) and the child's (child_*).
   Fd in, out, err, child_in, child_out, child_err;
   if (options.terminal) {
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      return fail(describe_errno("openpty"));
-    }
-    out.reset(master);
-    child_in.reset(slave);
-    set_cloexec(master);
-    set_cloexec(slave);
-    make_transparent(slave);
-    in.reset(::fcntl(master, F_DUPFD_CLOEXEC, 0));
+    if (!open_terminal(&out, &child_in)) return fail(describe_errno("pseudo-terminal"));
+    make_transparent(child_in.get());
+    in.reset(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
     if (!in.valid()) return fail(describe_errno("dup"));
   } else {
     switch (options.stdin_mode) {

@@ -3,9 +3,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <csignal>
 #include <mutex>
 #include <thread>
@@ -72,6 +74,30 @@ bool make_pipe(Fd* read_end, Fd* write_end) {
   write_end->reset(fds[1]);
   set_cloexec(fds[0]);
   set_cloexec(fds[1]);
+  return true;
+}
+
+bool make_socket_pair(int (&fds)[2]) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return false;
+  set_cloexec(fds[0]);
+  set_cloexec(fds[1]);
+  return true;
+}
+
+bool open_terminal(Fd* master, Fd* slave) {
+  // The POSIX calls rather than openpty(), whose header differs between
+  // systems. ptsname() is not thread-safe; the harness opens terminals from
+  // one thread only.
+  Fd controller(::posix_openpt(O_RDWR | O_NOCTTY));
+  if (!controller.valid()) return false;
+  set_cloexec(controller.get());
+  if (::grantpt(controller.get()) != 0 || ::unlockpt(controller.get()) != 0) return false;
+  const char* name = ::ptsname(controller.get());
+  if (name == nullptr) return false;
+  Fd terminal(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!terminal.valid()) return false;
+  *master = std::move(controller);
+  *slave = std::move(terminal);
   return true;
 }
 

@@ -56,6 +56,15 @@ void set_nonblocking(int fd);
 // A pipe with both ends close-on-exec; false (errno set) on failure.
 bool make_pipe(Fd* read_end, Fd* write_end);
 
+// A connected pair of Unix domain stream sockets, both close-on-exec, in
+// `fds`; the caller closes them. False (errno set) on failure.
+bool make_socket_pair(int (&fds)[2]);
+
+// A new pseudo-terminal: its controlling side in `master` and the terminal
+// itself in `slave`, both close-on-exec; the slave does not become the
+// controlling terminal of the test process. False (errno set) on failure.
+bool open_terminal(Fd* master, Fd* slave);
+
 // Makes the test process ignore SIGPIPE (done once; idempotent), so that
 // writing to a child or socket that has gone away fails with EPIPE instead
 // of killing the test. Children started by the harness get the default
