@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -13,23 +14,28 @@
 namespace harlo_platform {
 
 std::optional<std::string> system_temp_dir() {
-  const size_t size = confstr(_CS_DARWIN_USER_TEMP_DIR, nullptr, 0);
-  if (size == 0) return std::nullopt;
-  std::string dir(size, '\0');
-  if (confstr(_CS_DARWIN_USER_TEMP_DIR, dir.data(), dir.size()) == 0) return std::nullopt;
+  // confstr() answers with the size the value needs, its NUL included, or 0
+  // when there is none; an empty value names no directory either.
+  std::string dir;
+  size_t size = confstr(_CS_DARWIN_USER_TEMP_DIR, nullptr, 0);
+  while (size > dir.size()) {
+    dir.assign(size, '\0');
+    size = confstr(_CS_DARWIN_USER_TEMP_DIR, dir.data(), dir.size());
+  }
+  if (size <= 1) return std::nullopt;
   dir.resize(size - 1);  // drop the terminating NUL
   return dir;
 }
 
 std::optional<std::string> executable_path() {
-  // The path the program was started by; dyld does not resolve it through
-  // symbolic links.
-  uint32_t size = 256;
-  std::string path(size, '\0');
-  if (_NSGetExecutablePath(path.data(), &size) != 0) {
-    path.assign(size, '\0');  // `size` now holds the length needed
-    if (_NSGetExecutablePath(path.data(), &size) != 0) return std::nullopt;
-  }
+  // The path the program was started by, which dyld does not resolve through
+  // symbolic links. A buffer too small makes the call fail and store the
+  // size needed, NUL included; a deep directory can need more than PATH_MAX.
+  uint32_t size = PATH_MAX;
+  std::string path;
+  do {
+    path.assign(size, '\0');
+  } while (_NSGetExecutablePath(path.data(), &size) != 0 && size > path.size());
   path.resize(std::strlen(path.c_str()));
   if (path.empty()) return std::nullopt;
   return path;
