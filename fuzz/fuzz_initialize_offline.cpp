@@ -3,7 +3,8 @@
 //   - read_initialize_request_params, given whatever read_json makes of the
 //     input, either reads a record whose protocol version is the one in the
 //     value, or fails with a non-empty UTF-8 message;
-//   - offline::answer answers exactly the requests (an object with an "id",
+//   - offline::answer, asked for what classify takes for a request, answers
+//     exactly the requests (an object with an "id",
 //     null included, and a string "method") for "ping", "initialize" and
 //     "tools/list", and declines everything else;
 //   - an answer is one line of JSON: {"jsonrpc":"2.0","id":<the request's
@@ -125,7 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (request) check_params_reader(*request);
 
   const std::optional<std::string> memory_before = memory.protocol_version;
-  const std::optional<std::string> answer = harlo_mcp::offline::answer(line, memory);
+  // As the session asks: only what classifies as a request.
+  const harlo_mcp::Incoming incoming = harlo_mcp::classify(line);
+  const auto* classified = std::get_if<harlo_mcp::Request>(&incoming);
+  const std::optional<std::string> answer =
+      classified != nullptr ? harlo_mcp::offline::answer(*classified, line, memory) : std::nullopt;
   const std::optional<std::string> method = answerable_method(request);
   if (answer.has_value() != method.has_value()) {
     fail(answer ? "offline::answer answered a line it must decline"

@@ -2,9 +2,9 @@
 // they go through a pipe into LineReader, and every line it delivers goes
 // through classify. Checks that
 //   - LineReader delivers exactly the lines of a plain split of the bytes
-//     (at LF, one CR before the LF removed, a last line without LF kept)
-//     and stops with an error at the first line that is not UTF-8, however
-//     the bytes are cut into reads, and that ready() agrees with next();
+//     (at LF, one CR before the LF removed, a last line without LF kept),
+//     UTF-8 or not, however the bytes are cut into reads, and that ready()
+//     agrees with next();
 //   - classify agrees with a classification worked out here from read_json
 //     alone: the same kind, the same method text, and an id equal by
 //     json_equal, by json_hash and by its write_json text;
@@ -46,15 +46,15 @@ using mcp_wire::Json;
 // ---- Framing ---------------------------------------------------------------
 
 // What a reader made of a stream: its lines in order, and whether it ended
-// at a line that is not UTF-8 (otherwise at the end of the stream).
+// with a read error (otherwise at the end of the stream).
 struct Framing {
   std::vector<std::string> lines;
   bool error = false;
 };
 
 // Whether `bytes` is well-formed UTF-8. Decodes each code point and checks
-// its value, where the reader's own check works on byte ranges, so a slip
-// in either shows up as a framing mismatch.
+// its value, where the bridge's own check works on byte ranges, so a slip
+// in either shows up as a mismatch.
 bool is_utf8(std::string_view bytes) {
   static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
   size_t i = 0;
@@ -99,10 +99,6 @@ Framing split_lines(std::string_view stream) {
     const size_t newline = stream.find('\n', start);
     std::string_view line = stream.substr(start, newline - start);
     if (newline != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
-    if (!is_utf8(line)) {
-      framing.error = true;
-      break;
-    }
     framing.lines.emplace_back(line);
     if (newline == std::string_view::npos) break;
     start = newline + 1;
@@ -242,11 +238,13 @@ struct Classified {
   Kind kind = Kind::kOther;
   std::string method;      // for requests and notifications
   std::optional<Json> id;  // for requests and responses
+  bool has_error = false;  // for responses: an "error" member of any value
 };
 
 // The classification of `line` from read_json alone: an object's "method"
 // member (its text when a string, else "") and its "id" member (any value,
-// null included) decide the kind by their presence.
+// null included) decide the kind by their presence; a response also tells
+// whether it has an "error" member.
 Classified reference_classify(std::string_view line) {
   const std::optional<Json> value = mcp_wire::read_json(line);
   if (!value || !value->is_object()) return {};
@@ -258,6 +256,8 @@ Classified reference_classify(std::string_view line) {
       result.method = member.is_string() ? member.get<std::string>() : std::string();
     } else if (name == "id") {
       result.id = member;
+    } else if (name == "error") {
+      result.has_error = true;
     }
   }
   if (has_method) {
@@ -265,6 +265,7 @@ Classified reference_classify(std::string_view line) {
   } else if (result.id) {
     result.kind = Kind::kResponse;
   }
+  if (result.kind != Kind::kResponse) result.has_error = false;
   return result;
 }
 
@@ -275,7 +276,7 @@ Classified from_incoming(harlo_mcp::Incoming incoming) {
   } else if (auto* notification = std::get_if<harlo_mcp::Notification>(&incoming)) {
     result = {Kind::kNotification, std::move(notification->method), std::nullopt};
   } else if (auto* response = std::get_if<harlo_mcp::Response>(&incoming)) {
-    result = {Kind::kResponse, std::string(), std::move(response->id)};
+    result = {Kind::kResponse, std::string(), std::move(response->id), response->has_error};
   }
   return result;
 }
@@ -290,6 +291,7 @@ std::string describe(const Classified& classified) {
     text += " id " + mcp_wire::write_json(*classified.id) + " (type " + classified.id->type_name() +
             ", hash " + std::to_string(mcp_wire::json_hash(*classified.id)) + ")";
   }
+  if (classified.has_error) text += " with an error";
   return text;
 }
 
@@ -303,7 +305,7 @@ void check_classify(std::string_view line) {
   const Classified want = reference_classify(line);
   const Classified got = from_incoming(harlo_mcp::classify(line));
   const bool same = want.kind == got.kind && want.method == got.method &&
-                    want.id.has_value() == got.id.has_value() &&
+                    want.has_error == got.has_error && want.id.has_value() == got.id.has_value() &&
                     (!want.id || same_id(*want.id, *got.id));
   if (!same) {
     fail("classify disagrees with the reference classification",

@@ -10,7 +10,7 @@
 namespace harlo_mcp {
 namespace {
 
-constexpr std::array<std::string_view, 2> kMembers = {"method", "id"};
+constexpr std::array<std::string_view, 3> kMembers = {"method", "id", "error"};
 
 // The method text: the string's contents, or "" for any other value.
 std::string method_text(std::string_view raw) {
@@ -47,10 +47,10 @@ Incoming classify(std::string_view line) {
   // A relayed line may be huge; only its two members are ever built.
   std::array<std::optional<std::string_view>, kMembers.size()> found;
   if (!mcp_wire::scan_json(line, kMembers, found)) return Other{};
-  const auto& [method, id] = found;
+  const auto& [method, id, error] = found;
   if (method && id) return Request{method_text(*method), id_value(*id)};
   if (method) return Notification{method_text(*method)};
-  if (id) return Response{id_value(*id)};
+  if (id) return Response{id_value(*id), error.has_value()};
   return Other{};
 }
 

@@ -27,6 +27,7 @@ struct Notification {
 // A JSON object with "id" and no "method".
 struct Response {
   Json id;
+  bool has_error = false;  // it has an "error" member, of any value
 };
 
 // Anything else: not JSON, not an object, or an object with neither member.
@@ -37,8 +38,8 @@ using Incoming = std::variant<Request, Notification, Response, Other>;
 // Classifies one line (without its terminator) by the bridge's JSON rules.
 // A "method" that is not a string gives the method ""; an "id" of any type,
 // null included, counts as present and is copied with its number kind.
-// Nothing else in the object is looked at. Never fails: what cannot be
-// read is Other.
+// Besides these two members only the presence of "error" is looked at.
+// Never fails: what cannot be read is Other.
 Incoming classify(std::string_view line);
 
 // Classifies a line whose UTF-8 has not been checked yet: nothing when it

@@ -73,6 +73,29 @@ TEST(Classify, KindMethodAndId) {
   }
 }
 
+// Whether a response carries "error" tells how the app answered a replayed
+// initialize; only a top-level member counts, whatever its value.
+TEST(Classify, ResponseTellsWhetherItHasAnError) {
+  struct Case {
+    const char* line;
+    bool has_error;
+  };
+  const Case cases[] = {
+      {R"({"jsonrpc":"2.0","id":1,"result":{}})", false},
+      {R"({"jsonrpc":"2.0","id":1,"error":{"code":-32000,"message":"x"}})", true},
+      {R"({"id":1,"error":null})", true},
+      {R"({"error":false,"id":1})", true},
+      {R"({"id":1,"result":{"error":1}})", false},
+      {R"({"id":1,"Error":1})", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const Incoming incoming = classify(c.line);
+    ASSERT_TRUE(std::holds_alternative<Response>(incoming));
+    EXPECT_EQ(std::get<Response>(incoming).has_error, c.has_error);
+  }
+}
+
 // Lines whose UTF-8 nobody has checked yet: a line that reads as JSON is
 // taken as it is, anything else must still be UTF-8 to be Other.
 TEST(ClassifyLine, NotUtf8IsNothingElseAsClassify) {

@@ -21,6 +21,10 @@ class Host {
   // did so moments ago. Returns at once, without waiting for the app to
   // come up: nothing on success, else why nothing could be started.
   virtual std::optional<LaunchError> launch() const = 0;
+
+  // Tells that the app answered after a successful launch(): whatever
+  // launch() holds back other bridges with can go.
+  virtual void app_reached() const = 0;
 };
 
 }  // namespace harlo_mcp

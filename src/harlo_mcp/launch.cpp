@@ -185,19 +185,19 @@ void* reap_child(void* child) {
 
 Claim claim_lock(const std::string& lock_path, std::chrono::system_clock::time_point now) {
   const int created = create_exclusively(lock_path);
-  if (created != EEXIST) return Claim::Go;  // created, or no lock can be made
+  if (created != EEXIST) return Claim::kGo;  // created, or no lock can be made
 
   const auto modified = harlo_platform::file_modification_time(lock_path);
   const bool fresh = modified && (*modified > now || now - *modified < kStaleLockAge);
-  if (fresh) return Claim::Skip;
+  if (fresh) return Claim::kSkip;
 
   // A stale lock that stays would hold every bridge back for good; without
   // a lock to renew, start unguarded. Gone already means another bridge
   // removed it, and the retry below settles who recreates it.
   if (const int removed = remove_file(lock_path); removed != 0 && removed != ENOENT) {
-    return Claim::Go;
+    return Claim::kGo;
   }
-  return create_exclusively(lock_path) == EEXIST ? Claim::Skip : Claim::Go;
+  return create_exclusively(lock_path) == EEXIST ? Claim::kSkip : Claim::kGo;
 }
 
 Command command_for(std::string_view executable) {
@@ -282,10 +282,14 @@ Launch Launch::current() {
 
 std::optional<LaunchError> Launch::launch() const {
   if (!executable) return LaunchError{0, std::string(kNotLocatedMessage)};
-  if (lock && claim_lock(*lock, std::chrono::system_clock::now()) == Claim::Skip) {
+  if (lock && claim_lock(*lock, std::chrono::system_clock::now()) == Claim::kSkip) {
     return std::nullopt;
   }
   return spawn(command_for(*executable));
+}
+
+void Launch::app_reached() const {
+  if (lock) remove_file(*lock);
 }
 
 }  // namespace harlo_mcp::launch

@@ -42,16 +42,16 @@ inline constexpr std::string_view kNotLocatedMessage = "cannot locate the Harlo 
 
 // The answer of a lock claim: start the app, or leave it to the bridge that
 // started it less than kStaleLockAge ago.
-enum class Claim { Go, Skip };
+enum class Claim { kGo, kSkip };
 
 // Claims the launch lock at `lock_path` at the wall-clock time `now`.
 // Creates the file exclusively (mode 0666 less the umask; nothing written)
-// and answers Go. When something by that name exists (a dangling symbolic
-// link too), answers Skip if its modification time is less than
+// and answers kGo. When something by that name exists (a dangling symbolic
+// link too), answers kSkip if its modification time is less than
 // kStaleLockAge before `now` or later than `now`; otherwise the stale lock
-// is deleted and the creation tried once more: Go when created, Skip when
+// is deleted and the creation tried once more: kGo when created, kSkip when
 // another bridge created it first. Every other failure (no directory, no
-// permission, a stale lock that cannot be deleted) answers Go, so a broken
+// permission, a stale lock that cannot be deleted) answers kGo, so a broken
 // data directory never prevents a start. Blocks only for a few file-system
 // calls; leaves no descriptor open.
 Claim claim_lock(const std::string& lock_path, std::chrono::system_clock::time_point now);
@@ -109,10 +109,13 @@ struct Launch : Host {
 
   // Without an executable, the error kNotLocatedMessage and nothing else.
   // Otherwise claims the lock (when there is one) and, unless it answers
-  // Skip, spawns command_for(executable). A lock this call created stays in
-  // place, also when the start fails; the caller deletes it once the app
-  // answers.
+  // kSkip, spawns command_for(executable). A lock this call created stays in
+  // place, also when the start fails, until app_reached() or until it turns
+  // stale.
   std::optional<LaunchError> launch() const override;
+  // Deletes the lock (when there is one), whoever created it, so that other
+  // bridges may start the app again at once; a failure leaves it to age.
+  void app_reached() const override;
 };
 
 }  // namespace harlo_mcp::launch

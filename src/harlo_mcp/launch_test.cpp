@@ -53,7 +53,7 @@ TEST_F(LockClaimTest, NoLockCreatesAnEmptyFileUnderTheUmaskAndGoes) {
   const Claim claim = claim_lock(lock_, system_clock::now());
   umask(saved_mask);
 
-  EXPECT_EQ(claim, Claim::Go);
+  EXPECT_EQ(claim, Claim::kGo);
   struct stat status {};
   ASSERT_EQ(lstat(lock_.c_str(), &status), 0);
   EXPECT_TRUE(S_ISREG(status.st_mode));
@@ -62,8 +62,8 @@ TEST_F(LockClaimTest, NoLockCreatesAnEmptyFileUnderTheUmaskAndGoes) {
 }
 
 TEST_F(LockClaimTest, SecondClaimSoonAfterSkips) {
-  EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::Go);
-  EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::Skip);
+  EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::kGo);
+  EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::kSkip);
 }
 
 TEST_F(LockClaimTest, ExistingLockIsJudgedByItsAge) {
@@ -73,12 +73,12 @@ TEST_F(LockClaimTest, ExistingLockIsJudgedByItsAge) {
     Claim want;
   };
   const Case cases[] = {
-      {"10 seconds old", 10s, Claim::Skip},
-      {"a millisecond short of 30 seconds", 30s - 1ms, Claim::Skip},
-      {"exactly 30 seconds old", 30s, Claim::Go},
-      {"an hour old", 1h, Claim::Go},
-      {"5 seconds in the future", -5s, Claim::Skip},
-      {"an hour in the future", -1h, Claim::Skip},
+      {"10 seconds old", 10s, Claim::kSkip},
+      {"a millisecond short of 30 seconds", 30s - 1ms, Claim::kSkip},
+      {"exactly 30 seconds old", 30s, Claim::kGo},
+      {"an hour old", 1h, Claim::kGo},
+      {"5 seconds in the future", -5s, Claim::kSkip},
+      {"an hour in the future", -1h, Claim::kSkip},
   };
   // Half a second past a whole second, so that a lock age computed from
   // whole seconds only would misjudge the 29.999-second lock.
@@ -92,7 +92,7 @@ TEST_F(LockClaimTest, ExistingLockIsJudgedByItsAge) {
 
     const auto modified = harlo_platform::file_modification_time(lock_);
     ASSERT_TRUE(modified.has_value());
-    if (c.want == Claim::Skip) {
+    if (c.want == Claim::kSkip) {
       EXPECT_EQ(*modified, now - c.age) << "a fresh lock is left untouched";
     } else {
       // Replaced by a new file whose time is the moment of the claim.
@@ -109,8 +109,8 @@ TEST_F(LockClaimTest, NoPlaceForTheLockGoesEveryTime) {
   for (const char* parent : {"absent", "file"}) {
     SCOPED_TRACE(parent);
     const std::string lock = dir_.file(parent) + "/mcp-launch.lock";
-    EXPECT_EQ(claim_lock(lock, system_clock::now()), Claim::Go);
-    EXPECT_EQ(claim_lock(lock, system_clock::now()), Claim::Go);
+    EXPECT_EQ(claim_lock(lock, system_clock::now()), Claim::kGo);
+    EXPECT_EQ(claim_lock(lock, system_clock::now()), Claim::kGo);
   }
   EXPECT_FALSE(exists_without_following(dir_.file("absent")));
 }
@@ -118,7 +118,7 @@ TEST_F(LockClaimTest, NoPlaceForTheLockGoesEveryTime) {
 TEST_F(LockClaimTest, DanglingSymlinkIsAStaleLockAndIsReplaced) {
   ASSERT_EQ(symlink(dir_.file("nowhere").c_str(), lock_.c_str()), 0);
 
-  EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::Go);
+  EXPECT_EQ(claim_lock(lock_, system_clock::now()), Claim::kGo);
 
   struct stat status {};
   ASSERT_EQ(lstat(lock_.c_str(), &status), 0);
@@ -134,10 +134,10 @@ TEST_F(LockClaimTest, UndeletableStaleLockDoesNotHoldBackEveryStart) {
   const auto now = system_clock::now();
 
   set_modification_time(lock_, now - 5s);
-  EXPECT_EQ(claim_lock(lock_, now), Claim::Skip) << "still fresh";
+  EXPECT_EQ(claim_lock(lock_, now), Claim::kSkip) << "still fresh";
 
   set_modification_time(lock_, now - 60s);
-  EXPECT_EQ(claim_lock(lock_, now), Claim::Go);
+  EXPECT_EQ(claim_lock(lock_, now), Claim::kGo);
   EXPECT_TRUE(exists_without_following(lock_ + "/content"));
 }
 
@@ -166,7 +166,7 @@ TEST(AbsolutePathTest, RelativePathsGoBelowTheWorkingDirectory) {
 // bridge at a path in it.
 class LocateTest : public ::testing::Test {
  protected:
-  enum class Kind { File, Dir, Link };
+  enum class Kind { kFile, kDir, kLink };
   struct Entry {
     const char* path;  // relative to the case's directory
     Kind kind;
@@ -181,13 +181,13 @@ class LocateTest : public ::testing::Test {
       const std::string path = root + "/" + entry.path;
       std::filesystem::create_directories(std::filesystem::path(path).parent_path());
       switch (entry.kind) {
-        case Kind::File:
+        case Kind::kFile:
           write_file(path, "#!/bin/sh\n");
           break;
-        case Kind::Dir:
+        case Kind::kDir:
           std::filesystem::create_directory(path);
           break;
-        case Kind::Link:
+        case Kind::kLink:
           EXPECT_EQ(symlink(entry.link_target, path.c_str()), 0) << path;
           break;
       }
@@ -209,40 +209,40 @@ TEST_F(LocateTest, AppBesideTheBridge) {
   };
   const Case cases[] = {
       {"Harlo beside harlo-mcp",
-       {{"bin/harlo-mcp", Kind::File}, {"bin/Harlo", Kind::File}},
+       {{"bin/harlo-mcp", Kind::kFile}, {"bin/Harlo", Kind::kFile}},
        "bin/harlo-mcp",
        "bin/Harlo"},
       {"only lower-case harlo",
-       {{"bin/harlo-mcp", Kind::File}, {"bin/harlo", Kind::File}},
+       {{"bin/harlo-mcp", Kind::kFile}, {"bin/harlo", Kind::kFile}},
        "bin/harlo-mcp",
        "bin/harlo"},
       {"a directory named Harlo is no app",
-       {{"bin/harlo-mcp", Kind::File}, {"bin/Harlo", Kind::Dir}},
+       {{"bin/harlo-mcp", Kind::kFile}, {"bin/Harlo", Kind::kDir}},
        "bin/harlo-mcp",
        kAbsent},
-      {"nothing beside the bridge", {{"bin/harlo-mcp", Kind::File}}, "bin/harlo-mcp", kAbsent},
+      {"nothing beside the bridge", {{"bin/harlo-mcp", Kind::kFile}}, "bin/harlo-mcp", kAbsent},
       {"Harlo a link to a regular file",
-       {{"bin/harlo-mcp", Kind::File},
-        {"lib/harlo-app", Kind::File},
-        {"bin/Harlo", Kind::Link, "../lib/harlo-app"}},
+       {{"bin/harlo-mcp", Kind::kFile},
+        {"lib/harlo-app", Kind::kFile},
+        {"bin/Harlo", Kind::kLink, "../lib/harlo-app"}},
        "bin/harlo-mcp",
        "bin/Harlo"},
       {"Harlo a dangling link",
-       {{"bin/harlo-mcp", Kind::File}, {"bin/Harlo", Kind::Link, "../lib/none"}},
+       {{"bin/harlo-mcp", Kind::kFile}, {"bin/Harlo", Kind::kLink, "../lib/none"}},
        "bin/harlo-mcp",
        kAbsent},
       {"started through a link named harlo-mcp: looked for beside the link",
-       {{"app/harlo-mcp", Kind::File},
-        {"app/Harlo", Kind::File},
-        {"bin/harlo", Kind::File},
-        {"bin/harlo-mcp", Kind::Link, "../app/harlo-mcp"}},
+       {{"app/harlo-mcp", Kind::kFile},
+        {"app/Harlo", Kind::kFile},
+        {"bin/harlo", Kind::kFile},
+        {"bin/harlo-mcp", Kind::kLink, "../app/harlo-mcp"}},
        "bin/harlo-mcp",
        "bin/harlo"},
       {"any other name starts the bridge's own path, unchecked",
-       {{"bin/Harlo", Kind::File}},
+       {{"bin/Harlo", Kind::kFile}},
        "bin/Harlo-MCP",
        kOwnPath},
-      {"a final component that is not UTF-8", {{"bin/Harlo", Kind::File}}, "bin/\xff\xfe", kAbsent},
+      {"a final component that is not UTF-8", {{"bin/Harlo", Kind::kFile}}, "bin/\xff\xfe", kAbsent},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

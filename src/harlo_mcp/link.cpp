@@ -11,31 +11,17 @@
 #include "harlo_mcp/write_line.h"
 #include "harlo_mcp_protocol/ipc.h"
 #include "mcp_wire/json.h"
-#include "mcp_wire/utf8.h"
 #include "platform/platform.h"
 
 namespace harlo_mcp {
 namespace {
 
 namespace ipc = harlo_mcp_protocol::ipc;
-using Clock = std::chrono::steady_clock;
-using mcp_wire::Json;
-
-int milliseconds_until(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 // Waits until `fd` has something to read or `deadline` passes.
-bool wait_readable(int fd, Clock::time_point deadline) {
-  for (;;) {
-    harlo_platform::Watch watch{.fd = fd, .want_read = true};
-    const int timeout = milliseconds_until(deadline);
-    const int ready = harlo_platform::wait_for(std::span(&watch, 1), timeout);
-    if (ready < 0) return false;
-    if (watch.readable) return true;
-    if (timeout == 0) return false;
-  }
+bool wait_readable(int fd, Clock::TimePoint deadline, Clock& clock) {
+  harlo_platform::Watch watch{.fd = fd, .want_read = true};
+  return clock.wait(std::span(&watch, 1), deadline) > 0 && watch.readable;
 }
 
 std::optional<harlo_platform::UniqueFd> connect_socket(const std::string& path) {
@@ -61,7 +47,7 @@ std::optional<harlo_platform::UniqueFd> connect_socket(const std::string& path) 
 // sends after it is taken from the socket before the Link's reader exists.
 // Nothing when the stream ends, fails or times out before the line feed;
 // more than kMaxHandshakeReply bytes are read no further.
-std::optional<std::string> read_handshake_reply(int fd, Clock::time_point deadline) {
+std::optional<std::string> read_handshake_reply(int fd, Clock::TimePoint deadline, Clock& clock) {
   std::string reply;
   for (;;) {
     char byte;
@@ -75,7 +61,7 @@ std::optional<std::string> read_handshake_reply(int fd, Clock::time_point deadli
     if (n == 0) return std::nullopt;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return std::nullopt;
-    if (!wait_readable(fd, deadline)) return std::nullopt;
+    if (!wait_readable(fd, deadline, clock)) return std::nullopt;
   }
 }
 
@@ -90,29 +76,25 @@ OfflineReason reason_for_rejection(const ipc::HandshakeReply& reply) {
 // app's answer to it. Only a response (the remembered id, no "method")
 // is that answer: the app numbers its own requests independently and may
 // well send one with the same id. True when the answer is not an error.
-bool replay_initialize(Link& link, const std::string& initialize_line,
-                       std::chrono::milliseconds timeout) {
-  const auto request = mcp_wire::read_json(initialize_line);
-  if (!request || !request->is_object() || !request->contains("method")) return false;
-  const auto id = request->find("id");
-  if (id == request->end()) return false;
-  if (!link.send_line(initialize_line)) return false;
-
-  const Clock::time_point deadline = Clock::now() + timeout;
+bool replay_initialize(Link& link, const StoredInitialize& initialize,
+                       std::chrono::milliseconds timeout, Clock& clock) {
+  if (!link.send_line(initialize.line)) return false;
+  const Clock::TimePoint deadline = clock.now() + timeout;
   ipc::LineReader& reader = link.reader();
   for (;;) {
     std::string_view line;
     switch (reader.next(line)) {
       case ipc::LineReader::Next::kLine: {
-        if (!mcp_wire::is_valid_utf8(line)) return false;  // a read error
-        const auto message = mcp_wire::read_json(line);
-        if (!message || !message->is_object() || message->contains("method")) break;
-        const auto answer_id = message->find("id");
-        if (answer_id == message->end() || !mcp_wire::json_equal(*answer_id, *id)) break;
-        return !message->contains("error");
+        const std::optional<Incoming> incoming = classify_line(line);
+        if (!incoming) return false;  // not UTF-8: a read error
+        const auto* answer = std::get_if<Response>(&*incoming);
+        if (answer != nullptr && mcp_wire::json_equal(answer->id, initialize.id)) {
+          return !answer->has_error;
+        }
+        break;
       }
       case ipc::LineReader::Next::kNeedMore:
-        if (!wait_readable(link.fd(), deadline)) return false;
+        if (!wait_readable(link.fd(), deadline, clock)) return false;
         if (reader.fill() == ipc::LineReader::Fill::kError) return false;
         break;
       case ipc::LineReader::Next::kEnd:
@@ -124,10 +106,7 @@ bool replay_initialize(Link& link, const std::string& initialize_line,
 
 }  // namespace
 
-// The session checks the UTF-8 of the app's lines as it classifies them.
-Link::Link(harlo_platform::UniqueFd socket)
-    : socket_(std::move(socket)),
-      reader_(socket_.get(), harlo_mcp_protocol::ipc::LineReader::Utf8::kLeftToCaller) {}
+Link::Link(harlo_platform::UniqueFd socket) : socket_(std::move(socket)), reader_(socket_.get()) {}
 
 bool Link::send_line(std::string_view line) { return write_line(socket_.get(), line, &reader_); }
 
@@ -136,15 +115,16 @@ size_t Link::send_lines(std::span<const std::string_view> lines) {
 }
 
 ConnectOutcome connect_link(const std::optional<std::string>& socket_path,
-                            const std::string* initialize_line, const std::string* initialized_line,
-                            const LinkTimeouts& timeouts) {
+                            const StoredInitialize* initialize, const std::string* initialized_line,
+                            Clock::TimePoint handshake_deadline,
+                            std::chrono::milliseconds replay_timeout, Clock& clock) {
   if (!socket_path) return OfflineReason::NotRunning;
   auto socket = connect_socket(*socket_path);
   if (!socket) return OfflineReason::NotRunning;
 
   const std::string_view handshake = ipc::kHandshakeLine.substr(0, ipc::kHandshakeLine.size() - 1);
   if (!write_line(socket->get(), handshake)) return OfflineReason::NotRunning;
-  const auto reply_bytes = read_handshake_reply(socket->get(), Clock::now() + timeouts.handshake);
+  const auto reply_bytes = read_handshake_reply(socket->get(), handshake_deadline, clock);
   if (!reply_bytes) return OfflineReason::NotRunning;
   const ipc::HandshakeReply reply = ipc::judge_handshake_reply(*reply_bytes);
   switch (reply.kind) {
@@ -157,8 +137,10 @@ ConnectOutcome connect_link(const std::optional<std::string>& socket_path,
   }
 
   Link link(std::move(*socket));
-  if (initialize_line == nullptr) return link;
-  if (!replay_initialize(link, *initialize_line, timeouts.replay)) return OfflineReason::NotRunning;
+  if (initialize == nullptr) return link;
+  if (!replay_initialize(link, *initialize, replay_timeout, clock)) {
+    return OfflineReason::NotRunning;
+  }
   if (initialized_line != nullptr && !link.send_line(*initialized_line)) {
     return OfflineReason::NotRunning;
   }

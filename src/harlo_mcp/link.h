@@ -9,6 +9,8 @@
 #include <string_view>
 #include <variant>
 
+#include "harlo_mcp/classify.h"
+#include "harlo_mcp/clock.h"
 #include "harlo_mcp/error_reply.h"
 #include "harlo_mcp/pending_ids.h"
 #include "harlo_mcp_protocol/line_reader.h"
@@ -29,9 +31,11 @@ class Link {
   harlo_mcp_protocol::ipc::LineReader& reader() { return reader_; }
   PendingIds& pending() { return pending_; }
 
-  // Sends `line` and a line feed, completely. While the app is not taking
-  // bytes, what it sends is buffered in reader(), to be handled afterwards
-  // in order. False when the write fails.
+  // Sends `line` and a line feed, completely, blocking for as long as the
+  // app takes no bytes. Meanwhile what the app sends is read into reader()
+  // (its fill() is called), to be handled afterwards in order; so views
+  // that reader().next() handed out before may no longer be used. False
+  // when the write fails.
   bool send_line(std::string_view line);
   // Sends `lines` as send_line does, sharing writes; returns how many were
   // sent completely: all of them, or fewer when a write failed.
@@ -52,19 +56,29 @@ struct LinkTimeouts {
   std::chrono::milliseconds replay{10'000};
 };
 
+// The client's initialize request as the session keeps it for replays: the
+// line as it came, and the id it was classified with.
+struct StoredInitialize {
+  std::string line;
+  Json id;
+};
+
 using ConnectOutcome = std::variant<Link, OfflineReason>;
 
 // Connects to the app's socket at `socket_path`, makes sure the listener
 // runs as the bridge's own user (anyone else is not the app), sends the
-// handshake and judges the reply. Then, when `initialize_line` is given, replays it and
-// waits for the app's answer, which is swallowed (the client had its answer
-// long ago), skipping every other line meanwhile; then sends
-// `initialized_line` if given. Without `initialize_line`, `initialized_line`
-// is not sent. Outcomes: a ready Link, or NotRunning, BridgeOutdated or
-// AppOutdated. Blocks until one of these is known; no line is lost or
-// shown to anyone while it runs.
+// handshake and judges the reply, waiting for it until `handshake_deadline`.
+// Then, when `initialize` is given, replays its line and waits up to
+// `replay_timeout` from then for the app's answer, which is swallowed (the
+// client had its answer long ago), skipping every other line meanwhile;
+// then sends `initialized_line` if given. Without `initialize`,
+// `initialized_line` is not sent. Outcomes: a ready Link, or NotRunning,
+// BridgeOutdated or AppOutdated. Blocks until one of these is known: at
+// most until `handshake_deadline` plus `replay_timeout`, and for as long as
+// a write to the app blocks. No line is lost or shown to anyone meanwhile.
 ConnectOutcome connect_link(const std::optional<std::string>& socket_path,
-                            const std::string* initialize_line, const std::string* initialized_line,
-                            const LinkTimeouts& timeouts);
+                            const StoredInitialize* initialize, const std::string* initialized_line,
+                            Clock::TimePoint handshake_deadline,
+                            std::chrono::milliseconds replay_timeout, Clock& clock);
 
 }  // namespace harlo_mcp

@@ -9,6 +9,7 @@
 #include "mcp_wire/negotiation.h"
 #include "mcp_wire/response.h"
 #include "mcp_wire/tools_list.h"
+#include "platform/fatal.h"
 
 namespace harlo_mcp::offline {
 namespace {
@@ -19,11 +20,14 @@ using mcp_wire::Json;
 // A request's result, or the error to answer it with.
 using Outcome = std::variant<Json, ErrorData>;
 
-Outcome initialize(const Json& request, OfflineMemory& memory) {
+Outcome initialize(std::string_view line, OfflineMemory& memory) {
+  // The line was classified as a request, so it reads as a JSON object.
+  const std::optional<Json> request = mcp_wire::read_json(line);
+  if (!request || !request->is_object()) harlo_platform::fatal("a request that does not read");
   const Json absent;  // a request without "params" is read as null params
-  const auto params = request.find("params");
+  const auto params = request->find("params");
   mcp_wire::InitializeParamsRead read =
-      mcp_wire::read_initialize_request_params(params != request.end() ? *params : absent);
+      mcp_wire::read_initialize_request_params(params != request->end() ? *params : absent);
   if (auto* failure = std::get_if<std::string>(&read)) {
     return ErrorData{mcp_wire::kInvalidParams, std::move(*failure), std::nullopt};
   }
@@ -45,21 +49,14 @@ Outcome list_tools(const OfflineMemory& memory) {
 
 }  // namespace
 
-std::optional<std::string> answer(std::string_view line, OfflineMemory& memory) {
-  const std::optional<Json> request = mcp_wire::read_json(line);
-  if (!request || !request->is_object()) return std::nullopt;
-  const auto id = request->find("id");
-  if (id == request->end()) return std::nullopt;
-  const auto method = request->find("method");
-  if (method == request->end() || !method->is_string()) return std::nullopt;
-
-  const auto& name = method->get_ref<const std::string&>();
+std::optional<std::string> answer(const Request& request, std::string_view line,
+                                  OfflineMemory& memory) {
   Outcome outcome;
-  if (name == "ping") {
+  if (request.method == "ping") {
     outcome = Json::object();
-  } else if (name == "initialize") {
-    outcome = initialize(*request, memory);
-  } else if (name == "tools/list") {
+  } else if (request.method == "initialize") {
+    outcome = initialize(line, memory);
+  } else if (request.method == "tools/list") {
     outcome = list_tools(memory);
   } else {
     return std::nullopt;
@@ -68,9 +65,10 @@ std::optional<std::string> answer(std::string_view line, OfflineMemory& memory) 
   // The results convert to JSON without a failure of their own, so no
   // answer here is ever an internal error.
   if (auto* error = std::get_if<ErrorData>(&outcome)) {
-    return mcp_wire::write_json(mcp_wire::error_response(*id, *error));
+    return mcp_wire::write_json(mcp_wire::error_response(request.id, *error));
   }
-  return mcp_wire::write_json(mcp_wire::success_response(*id, std::get<Json>(std::move(outcome))));
+  return mcp_wire::write_json(
+      mcp_wire::success_response(request.id, std::get<Json>(std::move(outcome))));
 }
 
 }  // namespace harlo_mcp::offline

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "harlo_mcp/classify.h"
+
 namespace harlo_mcp::offline {
 
 // What the offline answers remember between calls. Owned by the session;
@@ -16,12 +18,12 @@ struct OfflineMemory {
   std::optional<std::string> protocol_version;
 };
 
-// Answers one line from the AI client if it is a request (an object with an
-// "id", null included, and a string "method") for "ping", "initialize" or
-// "tools/list", matched byte for byte. Returns the compact response line,
-// without terminator, or nothing to decline the line, which the caller then
-// handles itself. Declines everything else: unreadable lines,
-// notifications, responses and every other method, "tools/call" included.
+// Answers the AI client's `request`, classified from `line`, if its method
+// is "ping", "initialize" or "tools/list", matched byte for byte. Returns the
+// compact response line, without terminator, or nothing to decline it,
+// which the caller then handles itself. Declines every other method,
+// "tools/call" included. Only "initialize" reads `line` again, for its
+// params; the other answers need nothing but the method and the id.
 //   ping        {"result":{}}
 //   initialize  the server identity with the agreed protocol version, which
 //               it also stores in `memory`; unreadable params give error
@@ -30,6 +32,7 @@ struct OfflineMemory {
 //   tools/list  the whole catalog for the version in `memory`; its params,
 //               a cursor included, are ignored
 // Never fails otherwise, writes nothing and touches nothing but `memory`.
-std::optional<std::string> answer(std::string_view line, OfflineMemory& memory);
+std::optional<std::string> answer(const Request& request, std::string_view line,
+                                  OfflineMemory& memory);
 
 }  // namespace harlo_mcp::offline

@@ -38,7 +38,12 @@ std::string listing_answer(int id, std::optional<std::string> version) {
 
 class OfflineTest : public testing::Test {
  protected:
-  std::optional<std::string> ask(std::string_view line) { return answer(line, memory_); }
+  // As the session asks: only what classifies as a request.
+  std::optional<std::string> ask(std::string_view line) {
+    const Incoming incoming = classify(line);
+    const auto* request = std::get_if<Request>(&incoming);
+    return request != nullptr ? answer(*request, line, memory_) : std::nullopt;
+  }
 
   OfflineMemory memory_;
 };

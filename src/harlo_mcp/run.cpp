@@ -54,8 +54,7 @@ int run() {
   config.socket_path = harlo_mcp_protocol::paths::endpoint();
   config.preferences_file = harlo_paths::preferences_file;
   const launch::Launch launch = launch::Launch::current();
-  config.launch_lock = launch.lock;
-  Session(STDIN_FILENO, STDOUT_FILENO, launch, std::move(config)).run();
+  Session(STDIN_FILENO, STDOUT_FILENO, launch, system_clock(), std::move(config)).run();
   return 0;
 }
 

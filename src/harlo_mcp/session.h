@@ -5,15 +5,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "harlo_mcp/classify.h"
+#include "harlo_mcp/clock.h"
 #include "harlo_mcp/host.h"
 #include "harlo_mcp/link.h"
 #include "harlo_mcp/offline.h"
@@ -27,11 +28,12 @@ struct SessionConfig {
   std::optional<std::string> socket_path;
   LinkTimeouts timeouts;
   // After starting the app for a tool call: the pause before each renewed
-  // connection attempt, and how many attempts at most.
+  // connection attempt, and how many attempts at most. Together they make
+  // the window in which the app may come up (20 s); every attempt starts
+  // and waits for its handshake reply within it, so the whole start ends
+  // by the window's end plus one replay wait (timeouts.replay) at most.
   std::chrono::milliseconds launch_pause{250};
   int launch_attempts = 80;
-  // The launch lock, deleted once the app is reached after a launch.
-  std::optional<std::string> launch_lock;
   // Where the app's preferences are; asked each time a tool call may start
   // the app. Nothing means MCP counts as switched off.
   std::function<std::optional<std::string>()> preferences_file;
@@ -40,36 +42,46 @@ struct SessionConfig {
 class Session {
  public:
   // Reads the client's lines from `input_fd` and writes to `output_fd`;
-  // neither is owned. `host` starts the app and must outlive the session.
-  Session(int input_fd, int output_fd, const Host& host, SessionConfig config);
+  // neither is owned. `host` starts the app and `clock` keeps the time;
+  // both must outlive the session.
+  Session(int input_fd, int output_fd, const Host& host, Clock& clock, SessionConfig config);
 
   // Runs until standard input ends, a read of it fails (a line that is not
   // UTF-8 included) or a write to standard output fails. Every one of
   // these is a normal end; a link still open is then closed without any
-  // further reply.
+  // further reply. Blocks throughout: waiting for input, writing to a
+  // reader that does not read, and while a line connects to the app
+  // (connect_link, and the start of the app for a tool call).
   void run();
 
  private:
   enum class Flow { kGoOn, kEnd };
 
+  // One line from the client with what classifying it found.
+  struct ClientLine {
+    std::string_view line;  // in input_'s buffer: valid until input_ reads
+    Incoming incoming;
+  };
+
   // How long a reader keeps a buffer grown for a long line once the
   // session is idle.
   static constexpr std::chrono::seconds kSpareMemoryHold{1};
 
-  // Waits for the sources in `watches` as harlo_platform::wait_for does,
+  // Waits for the sources in `watches` with no limit, as Clock::wait does,
   // giving back the readers' spare memory when idle for kSpareMemoryHold.
-  int wait_for(std::span<harlo_platform::Watch> watches);
+  int wait_for_input(std::span<harlo_platform::Watch> watches);
 
   // Handles every complete line the client has sent, reading once first
   // when none is in hand; the lines for the app go in one write.
   Flow take_client_lines();
-  Flow handle_client_line(std::string_view line);
+  Flow handle_client_line(ClientLine client_line);
   // Puts a line to the app in the next write; a request's id becomes
   // pending once the line is sent.
-  void queue_for_app(std::string_view line, Incoming incoming);
+  void queue_for_app(ClientLine client_line);
   // Writes the queued lines to the app. When a write fails, the link is
   // dropped (the app's last lines relayed, the pending requests answered)
-  // and the lines behind the failed one are handled anew.
+  // and the lines behind the failed one go to the front of
+  // behind_failed_send_, to be handled as lines that found no link.
   Flow send_to_app();
 
   // Relays every complete line the app has sent, reading once first when
@@ -84,7 +96,9 @@ class Session {
   AppLines relay_app_lines();
   // Relays the app's lines that have already arrived, without waiting.
   Flow relay_what_the_app_sent();
-  Flow fail_pending();
+  // Discards the link and answers each request still pending on it with
+  // the closed-connection error.
+  Flow drop_link_and_answer_pending();
   Flow write_out(std::string_view line);
 
   // Tries to reach the app for a client line that found no link.
@@ -92,29 +106,35 @@ class Session {
   // A tool call that found the app not running: start it if MCP is on,
   // then wait for it to come up. Never ends in NotRunning.
   ConnectOutcome start_app_and_wait();
+  // Connects, replaying the stored opening lines, with the handshake reply
+  // awaited until `until` at the latest.
+  ConnectOutcome connect_with_replay(std::optional<Clock::TimePoint> until = std::nullopt);
   // The answer to a request that cannot reach the app.
-  std::string unreachable_answer(std::string_view line, const Json& id, OfflineReason reason);
-
-  ConnectOutcome connect_with_replay();
+  std::string unreachable_answer(const ClientLine& client_line, OfflineReason reason);
 
   // Picks one of two ready sources at random, so neither starves the other.
   bool coin_flip();
 
   int output_fd_;
   const Host& host_;
+  Clock& clock_;
   SessionConfig config_;
   harlo_mcp_protocol::ipc::LineReader input_;
   std::optional<Link> link_;
-  // Client lines for the app, waiting for one write; the views point into
-  // input_'s buffer, which holds still until its next read.
+  // Client lines for the app, waiting for one write: the lines (views into
+  // input_'s buffer) and, side by side, what each was classified as.
   struct ToApp {
     std::vector<std::string_view> lines;
-    std::vector<std::pair<size_t, Json>> requests;  // (line index, id)
+    std::vector<Incoming> incoming;
   };
   ToApp to_app_;
+  // Client lines that were behind a line whose send failed: handled, in
+  // order, before any line read after them.
+  std::deque<ClientLine> behind_failed_send_;
   // App lines for the client, gathered for one write.
   std::vector<std::string_view> to_client_;
-  std::optional<std::string> initialize_line_;
+  // The opening lines a new link replays.
+  std::optional<StoredInitialize> initialize_;
   std::optional<std::string> initialized_line_;
   offline::OfflineMemory offline_memory_;
   uint64_t random_state_;

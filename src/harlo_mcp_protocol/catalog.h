@@ -8,17 +8,18 @@
 #include <string_view>
 #include <vector>
 
+#include "harlo_mcp_protocol/ipc.h"
 #include "mcp_wire/initialize.h"
 #include "mcp_wire/tools_list.h"
 
 namespace harlo_mcp_protocol::catalog {
 
 inline constexpr std::string_view kServerName = "Harlo";
-inline constexpr std::string_view kServerVersion = "0.10.0";
+inline constexpr std::string_view kServerVersion = ipc::kBridgeVersion;
 
 // The result of "initialize": protocol version mcp_wire::kLatestProtocolVersion
 // (the caller puts the agreed version in its place), capabilities with only
-// an empty tools capability, server info "Harlo" "0.10.0", and the
+// an empty tools capability, server info kServerName and kServerVersion, and the
 // instructions; nothing else. A fresh value on each call; touches no shared
 // state.
 mcp_wire::InitializeResult server_info();

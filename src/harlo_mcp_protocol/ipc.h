@@ -8,11 +8,13 @@
 
 namespace harlo_mcp_protocol::ipc {
 
-// The bridge's version, sent in the handshake.
-inline constexpr std::string_view kBridgeVersion = "0.10.0";
+// The bridge's version, sent in the handshake and given as the server's
+// version. HARLO_MCP_VERSION is the project's version in CMakeLists.txt, the
+// one place it is written.
+inline constexpr std::string_view kBridgeVersion = HARLO_MCP_VERSION;
 
 // The bridge's first line on every connection, with its line feed.
-inline constexpr std::string_view kHandshakeLine = "{\"harlo\":\"0.10.0\"}\n";
+inline constexpr std::string_view kHandshakeLine = "{\"harlo\":\"" HARLO_MCP_VERSION "\"}\n";
 
 // The longest handshake reply the bridge reads, not counting its line feed.
 inline constexpr size_t kMaxHandshakeReply = 512;

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mcp_wire/utf8.h"
 #include "platform/fatal.h"
 
 namespace harlo_mcp_protocol::ipc {
@@ -28,8 +27,7 @@ char* allocate(char* old, size_t size) {
 
 }  // namespace
 
-LineReader::LineReader(int fd, Utf8 utf8)
-    : fd_(fd), buffer_(allocate(nullptr, kInitialCapacity)), check_utf8_(utf8 == Utf8::kChecked) {}
+LineReader::LineReader(int fd) : fd_(fd), buffer_(allocate(nullptr, kInitialCapacity)) {}
 
 bool LineReader::ready() {
   if (ended_ || failed_) return true;
@@ -57,10 +55,6 @@ LineReader::Next LineReader::next(std::string_view& line) {
     if (start_ == end_) return Next::kEnd;
     line = std::string_view(data + start_, end_ - start_);
     start_ = scan_ = end_;
-  }
-  if (check_utf8_ && !mcp_wire::is_valid_utf8(line)) {
-    failed_ = true;
-    return Next::kError;
   }
   return Next::kLine;
 }

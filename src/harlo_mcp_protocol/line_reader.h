@@ -11,13 +11,14 @@ namespace harlo_mcp_protocol::ipc {
 
 // Splits the bytes of one descriptor into lines. A line ends at LF; the LF
 // and one CR right before it are removed. A last line without LF still
-// counts. A line that is not valid UTF-8 is a read error, unless the reader
-// leaves that check to its caller (who may get it for free from parsing the
-// line). Lines have no length limit: the buffer starts at 64 KiB and grows
-// as a line needs.
+// counts. Lines have no length limit: the buffer starts at 64 KiB and grows
+// as a line needs. The reader does not check UTF-8: whoever takes a line
+// checks it once, as it classifies the line (classify_line), and a line
+// that is not UTF-8 is then a read error.
 //
-// The reader does not own the descriptor and never blocks by itself: fill()
-// makes one read() call, which blocks only if the descriptor does.
+// The reader does not own the descriptor and never blocks by itself: only
+// fill() reads, with one read() call, which blocks only if the descriptor
+// does.
 class LineReader {
  public:
   // Large enough that a burst of small messages takes few reads (with
@@ -25,23 +26,20 @@ class LineReader {
   // cost no memory.
   static constexpr size_t kInitialCapacity = 65536;
 
-  enum class Utf8 {
-    kChecked,       // next() reports a line that is not UTF-8 as kError
-    kLeftToCaller,  // next() delivers lines unchecked
-  };
-
-  explicit LineReader(int fd, Utf8 utf8 = Utf8::kChecked);
+  explicit LineReader(int fd);
 
   enum class Next {
     kLine,      // `line` holds the next line
     kNeedMore,  // no complete line is buffered; fill() first
     kEnd,       // the stream ended and every line was delivered
-    kError,     // a read failed, or the next line is not UTF-8
+    kError,     // a read failed; the lines before it were delivered
   };
 
   // Takes the next line from what is buffered, without reading. The view
-  // stays valid until the next call of fill(), so lines taken one after
-  // another can be handled together.
+  // points into the reader's buffer and stays valid until the next call of
+  // fill() or give_back_memory(), so lines taken one after another can be
+  // handled together. Whoever else may call fill() says so (write_lines
+  // with this reader as `incoming`, and so Link::send_line).
   Next next(std::string_view& line);
 
   // Whether next() would answer anything but kNeedMore.
@@ -54,7 +52,8 @@ class LineReader {
     kWouldBlock,  // a non-blocking descriptor has nothing yet
   };
 
-  // Reads once from the descriptor into the buffer.
+  // Reads once from the descriptor into the buffer, which may move it:
+  // every view next() handed out before is invalid afterwards.
   Fill fill();
 
   int fd() const { return fd_; }
@@ -63,7 +62,8 @@ class LineReader {
   // for the next long line, since writing into fresh pages costs more
   // than the bytes themselves, until give_back_memory().
   bool holds_spare_memory() const;
-  // Shrinks such a buffer back to its initial size.
+  // Shrinks such a buffer back to its initial size; like fill(), it
+  // invalidates the views next() handed out.
   void give_back_memory();
 
  private:
@@ -81,7 +81,6 @@ class LineReader {
   size_t scan_ = 0;   // bytes before this (from start_) hold no LF
   bool ended_ = false;
   bool failed_ = false;
-  bool check_utf8_;
 };
 
 }  // namespace harlo_mcp_protocol::ipc

@@ -2,8 +2,9 @@
 //
 // Values are nlohmann::ordered_json: objects keep insertion order, and
 // numbers keep one of three kinds (unsigned 64-bit, signed 64-bit for
-// negative integers only, double). Every parse of the bridge goes through
-// read_json; nothing else calls the library's parser.
+// negative integers only, double). read_json is the only caller of the
+// library's parser; the relay path classifies lines with scan_json
+// (json_scan.h), which holds them to the same rules without building values.
 #pragma once
 
 #include <nlohmann/json.hpp>
