@@ -216,8 +216,8 @@ TEST_F(SessionTest, ListenerOfAnotherUserIsNotTheApp) {
   }
   ASSERT_EQ(chown(data.c_str(), 65534, 65534), 0);
   ChildOptions options;
-  options.argv = {kSetpriv, std::string("--reuid=") + kNobody,
-                  std::string("--regid=") + kNobody, "--clear-groups", kStandinAppBinary};
+  options.argv = {kSetpriv, std::string("--reuid=") + kNobody, std::string("--regid=") + kNobody,
+                  "--clear-groups", kStandinAppBinary};
   options.env = sanitizer_env();
   options.env.push_back("HOME=" + home());
   std::string error;

@@ -11,9 +11,7 @@ class SystemClock final : public Clock {
  public:
   TimePoint now() override { return std::chrono::steady_clock::now(); }
 
-  void pause(std::chrono::milliseconds duration) override {
-    std::this_thread::sleep_for(duration);
-  }
+  void pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 
   int wait(std::span<harlo_platform::Watch> watches, std::optional<TimePoint> deadline) override {
     if (!deadline) {

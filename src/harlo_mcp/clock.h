@@ -27,8 +27,7 @@ class Clock {
   // passed (nothing: no limit), and marks what is ready as
   // harlo_platform::wait_for does. Returns the number of ready descriptors,
   // 0 once the deadline has passed, -1 with errno when waiting fails.
-  virtual int wait(std::span<harlo_platform::Watch> watches,
-                   std::optional<TimePoint> deadline) = 0;
+  virtual int wait(std::span<harlo_platform::Watch> watches, std::optional<TimePoint> deadline) = 0;
 };
 
 // The system's steady clock, real pauses and real waits.

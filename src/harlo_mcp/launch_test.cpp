@@ -123,7 +123,8 @@ TEST_F(LockClaimTest, DanglingSymlinkIsAStaleLockAndIsReplaced) {
   struct stat status {};
   ASSERT_EQ(lstat(lock_.c_str(), &status), 0);
   EXPECT_TRUE(S_ISREG(status.st_mode)) << "the link itself is replaced by the lock";
-  EXPECT_FALSE(exists_without_following(dir_.file("nowhere"))) << "the link's target is not created";
+  EXPECT_FALSE(exists_without_following(dir_.file("nowhere")))
+      << "the link's target is not created";
 }
 
 TEST_F(LockClaimTest, UndeletableStaleLockDoesNotHoldBackEveryStart) {
@@ -242,7 +243,10 @@ TEST_F(LocateTest, AppBesideTheBridge) {
        {{"bin/Harlo", Kind::kFile}},
        "bin/Harlo-MCP",
        kOwnPath},
-      {"a final component that is not UTF-8", {{"bin/Harlo", Kind::kFile}}, "bin/\xff\xfe", kAbsent},
+      {"a final component that is not UTF-8",
+       {{"bin/Harlo", Kind::kFile}},
+       "bin/\xff\xfe",
+       kAbsent},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

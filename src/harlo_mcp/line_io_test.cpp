@@ -7,9 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/stream.h"
-
 #include "harlo_mcp/write_line.h"
+#include "support/stream.h"
 
 namespace harlo_mcp {
 namespace {

@@ -31,8 +31,7 @@ bool is_not_running(const ConnectOutcome& outcome) {
 
 }  // namespace
 
-Session::Session(int input_fd, int output_fd, const Host& host, Clock& clock,
-                 SessionConfig config)
+Session::Session(int input_fd, int output_fd, const Host& host, Clock& clock, SessionConfig config)
     : output_fd_(output_fd),
       host_(host),
       clock_(clock),
@@ -169,8 +168,7 @@ Session::Flow Session::handle_client_line(ClientLine client_line) {
       return Flow::kGoOn;
     }
     if (opens_initialize) {
-      initialize_ = StoredInitialize{std::string(client_line.line),
-                                     std::get<Request>(incoming).id};
+      initialize_ = StoredInitialize{std::string(client_line.line), std::get<Request>(incoming).id};
     } else {
       initialized_line_.emplace(client_line.line);
     }
@@ -197,8 +195,7 @@ Session::Flow Session::handle_client_line(ClientLine client_line) {
 ConnectOutcome Session::connect_for(const Incoming& incoming) {
   if (is_request(incoming, "initialize")) {
     return connect_link(config_.socket_path, nullptr, nullptr,
-                        clock_.now() + config_.timeouts.handshake, config_.timeouts.replay,
-                        clock_);
+                        clock_.now() + config_.timeouts.handshake, config_.timeouts.replay, clock_);
   }
   ConnectOutcome outcome = connect_with_replay();
   if (is_request(incoming, "tools/call") && is_not_running(outcome)) return start_app_and_wait();

@@ -174,8 +174,8 @@ std::string error_for(const std::string& id, OfflineReason reason) {
 
 class SessionCoreTest : public ::testing::Test {
  protected:
-  const std::string kHandshake{
-      harlo_mcp_protocol::ipc::kHandshakeLine.substr(0, harlo_mcp_protocol::ipc::kHandshakeLine.size() - 1)};
+  const std::string kHandshake{harlo_mcp_protocol::ipc::kHandshakeLine.substr(
+      0, harlo_mcp_protocol::ipc::kHandshakeLine.size() - 1)};
 
   SessionCoreTest() : host_(clock_) {
     config_.socket_path = dir_.file("app.sock");
@@ -202,7 +202,8 @@ class SessionCoreTest : public ::testing::Test {
   }
 
   void switch_mcp_on() {
-    ASSERT_TRUE(harlo_test::write_file(dir_.file("preferences.json"), R"({"mcp":{"enabled":true}})"));
+    ASSERT_TRUE(
+        harlo_test::write_file(dir_.file("preferences.json"), R"({"mcp":{"enabled":true}})"));
   }
 
   void start_app() {
@@ -240,7 +241,8 @@ TEST_F(SessionCoreTest, RelaysBothWaysOnceTheAppAnswersTheHandshake) {
   auto connection = app_->accept(kHandshake);
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->read_line(), request("1", "ping"));
-  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1,"result":{}})" "\n"));
+  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1,"result":{}})"
+                                "\n"));
   EXPECT_EQ(next_line(), R"({"jsonrpc":"2.0","id":1,"result":{}})");
   EXPECT_EQ(clock_.elapsed(), 0ms);
 }
@@ -263,8 +265,10 @@ TEST_F(SessionCoreTest, ReplayNeverAnsweredCountsAsNotRunningAtItsDeadline) {
   auto connection = app_->accept(kHandshake);
   ASSERT_TRUE(connection);
   EXPECT_EQ(connection->read_line(), initialize("1"));
-  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1.0,"result":{}})" "\n"
-                                R"({"jsonrpc":"2.0","id":"1","result":{}})" "\n"));
+  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1.0,"result":{}})"
+                                "\n"
+                                R"({"jsonrpc":"2.0","id":"1","result":{}})"
+                                "\n"));
   EXPECT_EQ(clock_.expire_next_wait(), 10s);  // from the replay, which came at once
   EXPECT_EQ(next_line(), error_for("3", OfflineReason::NotRunning));
 }

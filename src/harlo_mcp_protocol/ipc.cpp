@@ -39,7 +39,8 @@ HandshakeReply judge_handshake_reply(std::string_view reply) {
   const auto value = mcp_wire::read_json(reply);
   if (!value) return {Kind::kUnusable, {}, "reply is not JSON"};
   if (value->is_object()) {
-    if (const auto ok = value->find("ok"); ok != value->end() && ok->is_boolean() && ok->get<bool>()) {
+    if (const auto ok = value->find("ok");
+        ok != value->end() && ok->is_boolean() && ok->get<bool>()) {
       return {Kind::kAccepted, {}, {}};
     }
     if (value->contains("error")) {

@@ -16,8 +16,8 @@ std::optional<std::string> home_dir() {
   std::vector<char> buffer(suggested < 0 ? 512 : static_cast<size_t>(suggested));
   passwd entry{};
   passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0') {
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr || *found->pw_dir == '\0') {
     return std::nullopt;
   }
   return std::string(found->pw_dir);

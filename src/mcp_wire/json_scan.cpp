@@ -352,25 +352,25 @@ bool scan_json(std::string_view text, std::span<const std::string_view> names,
 
 // One value, from its first character at `p` (not at `end`); goes on at
 // `next` behind it.
-#define SCAN_VALUE(next)                                         \
-  if (*p == '"') {                                               \
-    p = string_body(p + 1, end);                                 \
+#define SCAN_VALUE(next)                                               \
+  if (*p == '"') {                                                     \
+    p = string_body(p + 1, end);                                       \
   } else if (static_cast<unsigned char>(*p - '0') < 10 || *p == '-') { \
-    p = number(p, end);                                          \
-  } else if (*p == '{') {                                        \
-    goto open_object;                                            \
-  } else if (*p == '[') {                                        \
-    goto open_array;                                             \
-  } else if (*p == 't') {                                        \
-    p = literal(p, end, "true");                                 \
-  } else if (*p == 'f') {                                        \
-    p = literal(p, end, "false");                                \
-  } else if (*p == 'n') {                                        \
-    p = literal(p, end, "null");                                 \
-  } else {                                                       \
-    return false;                                                \
-  }                                                              \
-  if (p == nullptr) return false;                                \
+    p = number(p, end);                                                \
+  } else if (*p == '{') {                                              \
+    goto open_object;                                                  \
+  } else if (*p == '[') {                                              \
+    goto open_array;                                                   \
+  } else if (*p == 't') {                                              \
+    p = literal(p, end, "true");                                       \
+  } else if (*p == 'f') {                                              \
+    p = literal(p, end, "false");                                      \
+  } else if (*p == 'n') {                                              \
+    p = literal(p, end, "null");                                       \
+  } else {                                                             \
+    return false;                                                      \
+  }                                                                    \
+  if (p == nullptr) return false;                                      \
   goto next
 
   if (p == end) return false;

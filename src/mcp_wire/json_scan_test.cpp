@@ -182,21 +182,21 @@ TEST(ScanJson, AgreesWithTheReader) {
 // where a whole word follows and where the text ends within a word.
 TEST(ScanJson, AgreesWithTheReaderAtEveryOffsetInAWord) {
   const std::string inserts[] = {
-      "",                  // plain ASCII
-      "\\n",              // an escape
+      "",     // plain ASCII
+      "\\n",  // an escape
       "\\u00e9\\ud83d\\ude00",
-      "\xC3\xA9",          // two-byte, three-byte and four-byte sequences
+      "\xC3\xA9",  // two-byte, three-byte and four-byte sequences
       "\xE2\x86\x92",
       "\xF0\x9F\x98\x80",
-      "\xC3",              // a sequence cut short by what follows
+      "\xC3",  // a sequence cut short by what follows
       "\xE2\x86",
       "\xF0\x9F\x98",
-      "\xC0\xAF",          // overlong, surrogate, past U+10FFFF, lone continuation
+      "\xC0\xAF",  // overlong, surrogate, past U+10FFFF, lone continuation
       "\xED\xA0\x80",
       "\xF4\x90\x80\x80",
       "\x80",
-      "\x01",              // a control character
-      "\\x",              // an invalid escape
+      "\x01",  // a control character
+      "\\x",   // an invalid escape
   };
   // The string with these contents, in several places, closed and not.
   const auto check_string = [](std::string_view contents) {
@@ -224,8 +224,8 @@ TEST(ScanJson, AgreesWithTheReaderAtEveryOffsetInAWord) {
     for (size_t fraction = 0; fraction <= 18; ++fraction) {
       std::string number = concat({"-", std::string(integer, '7')});
       if (fraction > 0) number += concat({".", std::string(fraction, '3')});
-      for (const std::string& text :
-           {number, concat({"[", number, "]"}), concat({number, "e-7"}), concat({"[", number, "e]"})}) {
+      for (const std::string& text : {number, concat({"[", number, "]"}), concat({number, "e-7"}),
+                                      concat({"[", number, "e]"})}) {
         SCOPED_TRACE(text);
         ASSERT_EQ(scans(text), read_json(text).has_value());
       }

@@ -12,10 +12,10 @@
 namespace mcp_wire {
 
 // The only error codes the bridge produces.
-inline constexpr int32_t kUserFacingError = -32000;       // the session's error replies
+inline constexpr int32_t kUserFacingError = -32000;  // the session's error replies
 inline constexpr int32_t kUnsupportedProtocolVersion = -32022;
-inline constexpr int32_t kInvalidParams = -32602;          // unreadable initialize params
-inline constexpr int32_t kInternalError = -32603;          // a result that cannot be written
+inline constexpr int32_t kInvalidParams = -32602;  // unreadable initialize params
+inline constexpr int32_t kInternalError = -32603;  // a result that cannot be written
 
 // A JSON-RPC error object: {"code":…,"message":…[,"data":…]}. Without data
 // there is no "data" member at all, never "data":null.

@@ -8,10 +8,12 @@ namespace mcp_wire {
 namespace {
 
 TEST(Utf8, AcceptsWellFormedText) {
-  for (const char* text :
-       {"", "plain ascii that is longer than eight bytes", "\u00e9", "\u2192", "\U0001F600",
-        "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF", "abcdefg\u2192abcdefgh\u00e9",
-        "abcdefg\u00e9", "\u00e9" "abcdefgh\U0001F600" "abcdefgh"}) {
+  for (const char* text : {"", "plain ascii that is longer than eight bytes", "\u00e9", "\u2192",
+                           "\U0001F600", "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF",
+                           "abcdefg\u2192abcdefgh\u00e9", "abcdefg\u00e9",
+                           "\u00e9"
+                           "abcdefgh\U0001F600"
+                           "abcdefgh"}) {
     SCOPED_TRACE(text);
     EXPECT_TRUE(is_valid_utf8(text));
   }
@@ -35,11 +37,20 @@ TEST(Utf8, RejectsMalformedText) {
       {"truncated at end", "abc\xE2\x86"},
       {"bad continuation", "\xE2\x28\x92"},
       {"after ascii run", "abcdefghijklmnop\xC3"},
-      {"cut short before an ascii word", "\xC3" "abcdefgh"},
-      {"split by an ascii word", "\xC3" "abcdefgh" "\xA9"},
-      {"three-byte cut short before an ascii word", "\xE2\x86" "abcdefghij"},
+      {"cut short before an ascii word",
+       "\xC3"
+       "abcdefgh"},
+      {"split by an ascii word",
+       "\xC3"
+       "abcdefgh"
+       "\xA9"},
+      {"three-byte cut short before an ascii word",
+       "\xE2\x86"
+       "abcdefghij"},
       {"truncated four-byte", "abc\xF0\x9F\x98"},
-      {"bad byte after an ascii word", "\xC3\xA9" "abcdefgh\xFE"},
+      {"bad byte after an ascii word",
+       "\xC3\xA9"
+       "abcdefgh\xFE"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

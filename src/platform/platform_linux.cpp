@@ -1,11 +1,11 @@
-#include "platform/platform.h"
-
 #include <poll.h>
 #include <sys/auxv.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+
+#include "platform/platform.h"
 
 namespace harlo_platform {
 

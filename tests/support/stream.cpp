@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <utility>
