@@ -93,7 +93,7 @@ Session::Flow Session::take_client_lines() {
       continue;
     }
     std::string_view line;
-    LineReader::Next next = input_.next(line);
+    LineReader::Next next = input_unreadable_ ? LineReader::Next::kError : input_.next(line);
     if (next == LineReader::Next::kLine) {
       may_read = false;  // the lines in hand first: a read would move them
       if (std::optional<Incoming> incoming = classify_line(line)) {
@@ -101,7 +101,8 @@ Session::Flow Session::take_client_lines() {
         continue;
       }
       // Not UTF-8: a read error, which ends the session once the lines
-      // before it have gone to the app.
+      // before it have gone to the app; nothing after it is taken.
+      input_unreadable_ = true;
       next = LineReader::Next::kError;
     } else if (next == LineReader::Next::kNeedMore && may_read) {
       may_read = false;

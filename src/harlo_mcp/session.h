@@ -120,6 +120,8 @@ class Session {
   Clock& clock_;
   SessionConfig config_;
   harlo_mcp_protocol::ipc::LineReader input_;
+  // A client line was not UTF-8: the input counts as failed from there on.
+  bool input_unreadable_ = false;
   std::optional<Link> link_;
   // Client lines for the app, waiting for one write: the lines (views into
   // input_'s buffer) and, side by side, what each was classified as.

@@ -333,5 +333,32 @@ TEST_F(SessionCoreTest, AppThatNeverAnswersTheHandshakeGivesLaunchFailedWithinTh
   EXPECT_EQ(clock_.elapsed(), 30s);
 }
 
+// A line that is not UTF-8 ends the session after the lines before it, also
+// when those lines come back from a send to an app that has gone: nothing
+// after it is answered. Whether the session sees the app's end or the
+// client's lines first, ids 2 and 3 get one answer each, and 4 none.
+TEST_F(SessionCoreTest, LineThatIsNotUtf8EndsTheSessionEvenBehindAFailedSend) {
+  start_app();
+  start_session();
+  send(request("1", "ping"));
+  auto connection = app_->accept(kHandshake);
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->read_line(), request("1", "ping"));
+  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1,"result":{}})"
+                                "\n"));
+  EXPECT_EQ(next_line(), R"({"jsonrpc":"2.0","id":1,"result":{}})");
+
+  app_->stop_listening();
+  connection->close();
+  send(request("2", "ping") + "\n" + request("3", "ping") + "\n\xFF\n" + request("4", "ping"));
+  harlo_test::pump({&client_}, harlo_test::deadline_after(), [] { return false; });
+  EXPECT_TRUE(client_.ended());
+  std::vector<std::string> ids;
+  while (const auto line = client_.take_line()) {
+    ids.push_back(mcp_wire::write_json((*mcp_wire::read_json(*line))["id"]));
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"2", "3"}));
+}
+
 }  // namespace
 }  // namespace harlo_mcp
