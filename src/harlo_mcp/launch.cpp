@@ -289,6 +289,8 @@ std::optional<LaunchError> Launch::launch() const {
 }
 
 void Launch::app_reached() const {
+  // A lock that cannot be deleted turns stale and is replaced by the next
+  // claim; nothing else is to be done about it.
   if (lock) remove_file(*lock);
 }
 
