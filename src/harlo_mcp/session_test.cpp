@@ -218,6 +218,21 @@ class SessionCoreTest : public ::testing::Test {
               static_cast<ssize_t>(bytes.size()));
   }
 
+  // Sends a ping, which connects: the app accepts, takes it and answers,
+  // and the answer reaches the client. Returns the app's side of the link,
+  // or nothing (with a failure recorded) when any step went otherwise.
+  std::optional<harlo_test::RawConnection> relay_a_ping() {
+    send(request("1", "ping"));
+    std::optional<harlo_test::RawConnection> connection = app_->accept(kHandshake);
+    const std::string answer = R"({"jsonrpc":"2.0","id":1,"result":{}})";
+    if (!connection || connection->read_line() != request("1", "ping") ||
+        !connection->write(answer + "\n") || next_line() != answer) {
+      ADD_FAILURE() << "the ping was not relayed both ways";
+      return std::nullopt;
+    }
+    return connection;
+  }
+
   // The next line the session wrote to the client, or "<nothing>".
   std::string next_line() {
     harlo_test::pump({&client_}, harlo_test::deadline_after(), [&] { return client_.has_line(); });
@@ -237,13 +252,7 @@ class SessionCoreTest : public ::testing::Test {
 TEST_F(SessionCoreTest, RelaysBothWaysOnceTheAppAnswersTheHandshake) {
   start_app();
   start_session();
-  send(request("1", "ping"));
-  auto connection = app_->accept(kHandshake);
-  ASSERT_TRUE(connection);
-  EXPECT_EQ(connection->read_line(), request("1", "ping"));
-  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1,"result":{}})"
-                                "\n"));
-  EXPECT_EQ(next_line(), R"({"jsonrpc":"2.0","id":1,"result":{}})");
+  relay_a_ping();
   EXPECT_EQ(clock_.elapsed(), 0ms);
 }
 
@@ -340,13 +349,8 @@ TEST_F(SessionCoreTest, AppThatNeverAnswersTheHandshakeGivesLaunchFailedWithinTh
 TEST_F(SessionCoreTest, LineThatIsNotUtf8EndsTheSessionEvenBehindAFailedSend) {
   start_app();
   start_session();
-  send(request("1", "ping"));
-  auto connection = app_->accept(kHandshake);
+  std::optional<harlo_test::RawConnection> connection = relay_a_ping();
   ASSERT_TRUE(connection);
-  EXPECT_EQ(connection->read_line(), request("1", "ping"));
-  ASSERT_TRUE(connection->write(R"({"jsonrpc":"2.0","id":1,"result":{}})"
-                                "\n"));
-  EXPECT_EQ(next_line(), R"({"jsonrpc":"2.0","id":1,"result":{}})");
 
   app_->stop_listening();
   connection->close();
