@@ -20,20 +20,26 @@ namespace {
 // is the layout select() reads for any nfds.
 static_assert(sizeof(fd_set) * CHAR_BIT == FD_SETSIZE, "fd_set holds more than its bits");
 
-// A descriptor set with room for descriptors 0 to `highest`.
+// A descriptor set with room for descriptors 0 to `highest`. The usual
+// case, every descriptor below FD_SETSIZE, needs no allocation: the wait
+// runs once per pass of the session loop.
 class DescriptorSet {
  public:
-  explicit DescriptorSet(int highest) : sets_(static_cast<size_t>(highest) / FD_SETSIZE + 1) {
-    for (fd_set& set : sets_) FD_ZERO(&set);
+  explicit DescriptorSet(int highest)
+      : count_(highest < FD_SETSIZE ? 1 : static_cast<size_t>(highest) / FD_SETSIZE + 1) {
+    if (count_ > 1) spill_.resize(count_);
+    for (size_t i = 0; i < count_; ++i) FD_ZERO(&get()[i]);
   }
-  void add(int fd) { FD_SET(fd % FD_SETSIZE, &sets_[static_cast<size_t>(fd) / FD_SETSIZE]); }
-  bool has(int fd) const {
-    return FD_ISSET(fd % FD_SETSIZE, &sets_[static_cast<size_t>(fd) / FD_SETSIZE]);
+  void add(int fd) { FD_SET(fd % FD_SETSIZE, &get()[static_cast<size_t>(fd) / FD_SETSIZE]); }
+  bool has(int fd) {
+    return FD_ISSET(fd % FD_SETSIZE, &get()[static_cast<size_t>(fd) / FD_SETSIZE]);
   }
-  fd_set* get() { return sets_.data(); }
+  fd_set* get() { return count_ == 1 ? &first_ : spill_.data(); }
 
  private:
-  std::vector<fd_set> sets_;
+  size_t count_;
+  fd_set first_;
+  std::vector<fd_set> spill_;
 };
 
 }  // namespace
