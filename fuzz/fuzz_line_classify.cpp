@@ -10,7 +10,9 @@
 //     json_equal, by json_hash and by its write_json text;
 //   - classify_line, given every line of a plain split whether UTF-8 or
 //     not, answers nothing exactly for the lines that are not UTF-8, and
-//     otherwise what classify answers.
+//     otherwise what classify answers;
+//   - classify_line, given the reader's scan of each line it delivers
+//     (made while the bytes arrived), answers what it answers for the line.
 // The bytes are written into the pipe in chunks whose sizes come from a
 // generator seeded by the input, so one input always splits the same way
 // while different inputs cut lines, and the buffer's growth, at different
@@ -50,6 +52,8 @@ using mcp_wire::Json;
 struct Framing {
   std::vector<std::string> lines;
   bool error = false;
+  // From the reader: classify_line of its scan of each line.
+  std::vector<std::optional<harlo_mcp::Incoming>> scanned;
 };
 
 // Whether `bytes` is well-formed UTF-8. Decodes each code point and checks
@@ -178,6 +182,7 @@ Framing read_through_line_reader(std::string_view stream) {
     switch (next) {
       case LineReader::Next::kLine:
         framing.lines.emplace_back(line);
+        framing.scanned.push_back(harlo_mcp::classify_line(reader.scanned()));
         continue;
       case LineReader::Next::kEnd:
         return framing;
@@ -314,6 +319,26 @@ void check_classify(std::string_view line) {
   }
 }
 
+// Whether two answers of classify_line are the same.
+bool same_answer(const std::optional<harlo_mcp::Incoming>& a,
+                 const std::optional<harlo_mcp::Incoming>& b) {
+  if (a.has_value() != b.has_value()) return false;
+  if (!a) return true;
+  const Classified x = from_incoming(*a);
+  const Classified y = from_incoming(*b);
+  return x.kind == y.kind && x.method == y.method && x.has_error == y.has_error &&
+         x.id.has_value() == y.id.has_value() && (!x.id || same_id(*x.id, *y.id));
+}
+
+void check_scanned(std::string_view line, const std::optional<harlo_mcp::Incoming>& scanned) {
+  const std::optional<harlo_mcp::Incoming> want = harlo_mcp::classify_line(line);
+  if (same_answer(want, scanned)) return;
+  fail("the reader's scan of a line classifies otherwise than the line",
+       "line:      " + printable(line) +
+           "\nscan:      " + (scanned ? describe(from_incoming(*scanned)) : "not UTF-8") +
+           "\nclassify:  " + (want ? describe(from_incoming(*want)) : "not UTF-8"));
+}
+
 void check_classify_line(std::string_view line) {
   const std::optional<harlo_mcp::Incoming> incoming = harlo_mcp::classify_line(line);
   if (incoming.has_value() != is_utf8(line)) {
@@ -339,7 +364,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Framing want = split_lines(stream);
   const Framing got = read_through_line_reader(stream);
   check_framing(stream, want, got);
-  for (const std::string& line : got.lines) check_classify(line);
+  for (size_t i = 0; i < got.lines.size(); ++i) {
+    check_classify(got.lines[i]);
+    check_scanned(got.lines[i], got.scanned[i]);
+  }
   for (size_t start = 0; start <= stream.size();) {
     const size_t newline = std::min(stream.find('\n', start), stream.size());
     check_classify_line(stream.substr(start, newline - start));

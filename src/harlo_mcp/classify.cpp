@@ -4,13 +4,15 @@
 #include <charconv>
 #include <cstdint>
 
+#include "harlo_mcp_protocol/line_reader.h"
 #include "mcp_wire/json_scan.h"
 #include "mcp_wire/utf8.h"
 
 namespace harlo_mcp {
 namespace {
 
-constexpr std::array<std::string_view, 3> kMembers = {"method", "id", "error"};
+using harlo_mcp_protocol::ipc::kEnvelopeMembers;
+using mcp_wire::ScannedLine;
 
 // The method text: the string's contents, or "" for any other value.
 std::string method_text(std::string_view raw) {
@@ -41,17 +43,23 @@ Json id_value(std::string_view raw) {
   return *mcp_wire::read_json(raw);
 }
 
-}  // namespace
-
-Incoming classify(std::string_view line) {
-  // A relayed line may be huge; only its two members are ever built.
-  std::array<std::optional<std::string_view>, kMembers.size()> found;
-  if (!mcp_wire::scan_json(line, kMembers, found)) return Other{};
-  const auto& [method, id, error] = found;
+// The kind of a readable JSON line from its envelope members.
+Incoming from_members(const std::optional<std::string_view>& method,
+                      const std::optional<std::string_view>& id,
+                      const std::optional<std::string_view>& error) {
   if (method && id) return Request{method_text(*method), id_value(*id)};
   if (method) return Notification{method_text(*method)};
   if (id) return Response{id_value(*id), error.has_value()};
   return Other{};
+}
+
+}  // namespace
+
+Incoming classify(std::string_view line) {
+  // A relayed line may be huge; only its envelope members are ever built.
+  std::array<std::optional<std::string_view>, kEnvelopeMembers.size()> found;
+  if (!mcp_wire::scan_json(line, kEnvelopeMembers, found)) return Other{};
+  return from_members(found[0], found[1], found[2]);
 }
 
 std::optional<Incoming> classify_line(std::string_view line) {
@@ -59,6 +67,18 @@ std::optional<Incoming> classify_line(std::string_view line) {
   if (std::holds_alternative<Other>(incoming) && !mcp_wire::is_valid_utf8(line))
     return std::nullopt;
   return incoming;
+}
+
+std::optional<Incoming> classify_line(const ScannedLine& scanned) {
+  switch (scanned.verdict) {
+    case ScannedLine::Verdict::kJson:
+      return from_members(scanned.members[0], scanned.members[1], scanned.members[2]);
+    case ScannedLine::Verdict::kNotJson:
+      return Other{};
+    case ScannedLine::Verdict::kNotUtf8:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace harlo_mcp

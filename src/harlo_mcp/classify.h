@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "mcp_wire/json.h"
+#include "mcp_wire/json_scan.h"
 
 namespace harlo_mcp {
 
@@ -47,5 +48,9 @@ Incoming classify(std::string_view line);
 // A line that reads as JSON needs no second pass: the reader of JSON
 // accepts only well-formed UTF-8.
 std::optional<Incoming> classify_line(std::string_view line);
+
+// The same for a line that LineReader has already scanned as it read it
+// (its scanned()), with no further pass over the line.
+std::optional<Incoming> classify_line(const mcp_wire::ScannedLine& scanned);
 
 }  // namespace harlo_mcp

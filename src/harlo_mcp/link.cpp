@@ -85,7 +85,7 @@ bool replay_initialize(Link& link, const StoredInitialize& initialize,
     std::string_view line;
     switch (reader.next(line)) {
       case ipc::LineReader::Next::kLine: {
-        const std::optional<Incoming> incoming = classify_line(line);
+        const std::optional<Incoming> incoming = classify_line(reader.scanned());
         if (!incoming) return false;  // not UTF-8: a read error
         const auto* answer = std::get_if<Response>(&*incoming);
         if (answer != nullptr && mcp_wire::json_equal(answer->id, initialize.id)) {

@@ -96,7 +96,7 @@ Session::Flow Session::take_client_lines() {
     LineReader::Next next = input_unreadable_ ? LineReader::Next::kError : input_.next(line);
     if (next == LineReader::Next::kLine) {
       may_read = false;  // the lines in hand first: a read would move them
-      if (std::optional<Incoming> incoming = classify_line(line)) {
+      if (std::optional<Incoming> incoming = classify_line(input_.scanned())) {
         if (handle_client_line({line, std::move(*incoming)}) == Flow::kEnd) return Flow::kEnd;
         continue;
       }
@@ -137,7 +137,7 @@ Session::AppLines Session::relay_app_lines() {
     std::string_view line;
     const LineReader::Next next = reader.next(line);
     if (next == LineReader::Next::kLine) {
-      if (const std::optional<Incoming> incoming = classify_line(line)) {
+      if (const std::optional<Incoming> incoming = classify_line(reader.scanned())) {
         if (const auto* response = std::get_if<Response>(&*incoming)) {
           link_->pending().remove(response->id);
         }

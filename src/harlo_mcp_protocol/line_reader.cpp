@@ -29,46 +29,46 @@ char* allocate(char* old, size_t size) {
 
 LineReader::LineReader(int fd) : fd_(fd), buffer_(allocate(nullptr, kInitialCapacity)) {}
 
-bool LineReader::ready() {
-  if (ended_ || failed_) return true;
-  if (scan_ < end_) {
-    if (std::memchr(buffer_.get() + scan_, '\n', end_ - scan_) != nullptr) return true;
-    scan_ = end_;
+bool LineReader::line_complete() {
+  if (!line_length_) {
+    line_length_ = scanner_.feed(std::string_view(buffer_.get() + start_, end_ - start_));
   }
-  return false;
+  return line_length_.has_value();
 }
 
+bool LineReader::ready() { return ended_ || failed_ || line_complete(); }
+
 LineReader::Next LineReader::next(std::string_view& line) {
-  char* const data = buffer_.get();
-  const auto* newline = static_cast<char*>(std::memchr(data + scan_, '\n', end_ - scan_));
-  size_t length;
-  if (newline != nullptr) {
-    const size_t at = static_cast<size_t>(newline - data);
-    length = at - start_;
-    if (length > 0 && data[at - 1] == '\r') --length;
+  const char* const data = buffer_.get();
+  if (line_complete()) {
+    const size_t newline = start_ + *line_length_;
+    size_t length = *line_length_;
+    if (length > 0 && data[newline - 1] == '\r') --length;
     line = std::string_view(data + start_, length);
-    start_ = scan_ = at + 1;
+    start_ = newline + 1;
   } else {
-    scan_ = end_;
     if (failed_) return Next::kError;
     if (!ended_) return Next::kNeedMore;
     if (start_ == end_) return Next::kEnd;
     line = std::string_view(data + start_, end_ - start_);
-    start_ = scan_ = end_;
+    scanner_.finish(line);
+    start_ = end_;
   }
+  scanned_ = scanner_.line(line);
+  scanner_.next_line();
+  line_length_.reset();
   return Next::kLine;
 }
 
 LineReader::Fill LineReader::fill() {
   if (failed_) return Fill::kError;
   if (ended_) return Fill::kEnd;
-  if (start_ == end_) start_ = end_ = scan_ = 0;
+  if (start_ == end_) start_ = end_ = 0;
   if (end_ == capacity_) {
     if (start_ > 0) {
       // Move the partial line to the front to make room behind it.
       std::memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
       end_ -= start_;
-      scan_ -= start_;
       start_ = 0;
     } else {
       // One line fills the whole buffer: double it.
@@ -99,7 +99,7 @@ void LineReader::give_back_memory() {
   if (!holds_spare_memory()) return;
   buffer_.reset(allocate(nullptr, kInitialCapacity));
   capacity_ = kInitialCapacity;
-  start_ = end_ = scan_ = 0;
+  start_ = end_ = 0;
 }
 
 }  // namespace harlo_mcp_protocol::ipc

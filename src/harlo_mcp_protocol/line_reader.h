@@ -2,19 +2,30 @@
 // app's socket.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string_view>
 
+#include "mcp_wire/json_scan.h"
+
 namespace harlo_mcp_protocol::ipc {
+
+// The top-level members of a message that the reader finds in each line,
+// in this order: what tells a request, a notification and a response apart.
+inline constexpr std::array<std::string_view, 3> kEnvelopeMembers = {"method", "id", "error"};
 
 // Splits the bytes of one descriptor into lines. A line ends at LF; the LF
 // and one CR right before it are removed. A last line without LF still
 // counts. Lines have no length limit: the buffer starts at 64 KiB and grows
-// as a line needs. The reader does not check UTF-8: whoever takes a line
-// checks it once, as it classifies the line (classify_line), and a line
-// that is not UTF-8 is then a read error.
+// as a line needs.
+//
+// Each line is checked as JSON (and as UTF-8) while its bytes arrive, in
+// the same pass that finds its end, and its envelope members are found:
+// scanned() tells the verdict with the line. Whoever takes a line decides
+// what a line that is not UTF-8 means (for the bridge, a read error).
 //
 // The reader does not own the descriptor and never blocks by itself: only
 // fill() reads, with one read() call, which blocks only if the descriptor
@@ -42,6 +53,10 @@ class LineReader {
   // with this reader as `incoming`, and so Link::send_line).
   Next next(std::string_view& line);
 
+  // The scan of the line next() delivered last, with views into it; valid
+  // as long as the line is.
+  const mcp_wire::ScannedLine& scanned() const { return scanned_; }
+
   // Whether next() would answer anything but kNeedMore.
   bool ready();
 
@@ -67,6 +82,9 @@ class LineReader {
   void give_back_memory();
 
  private:
+  // Whether the line at start_ is whole; scans what arrived of it.
+  bool line_complete();
+
   struct Free {
     void operator()(char* bytes) const { std::free(bytes); }
   };
@@ -78,7 +96,11 @@ class LineReader {
   size_t capacity_ = kInitialCapacity;
   size_t start_ = 0;  // first byte not yet delivered
   size_t end_ = 0;    // one past the last byte read
-  size_t scan_ = 0;   // bytes before this (from start_) hold no LF
+  // The line at start_: its scan so far, and its length up to its LF once
+  // that has been read.
+  mcp_wire::LineScanner scanner_{kEnvelopeMembers};
+  std::optional<size_t> line_length_;
+  mcp_wire::ScannedLine scanned_;
   bool ended_ = false;
   bool failed_ = false;
 };

@@ -1,6 +1,6 @@
 #include "mcp_wire/json_scan.h"
 
-#include <bit>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -8,51 +8,29 @@
 #include <string>
 
 #include "mcp_wire/json.h"
+#include "mcp_wire/scan_kernels.h"
 #include "mcp_wire/utf8.h"
 
 namespace mcp_wire {
 namespace {
 
-// ---- Eight bytes at a time ---------------------------------------------------
-//
-// A word is loaded so that its lowest byte is the first one in memory, on
-// any host; the first marked byte is then the lowest mark. Every test below
-// is exact per byte (no carry crosses from one byte into the next), so a
-// mark is never spurious.
+using kernels::Byte;
+using kernels::bytes_before_first_mark;
+using kernels::first_mark;
+using kernels::kHighBits;
+using kernels::kLowBits;
+using kernels::kOnes;
+using kernels::load_word;
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighBits = 0x8080808080808080ull;
-constexpr uint64_t kLowBits = 0x7F7F7F7F7F7F7F7Full;
-
-uint64_t load_word(const unsigned char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) {
-    uint64_t swapped = 0;
-    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
-    word = swapped;
-  }
-  return word;
-}
-
-// The bytes of a word that matter inside a string, each set marked by the
-// high bit of its bytes.
-struct StringMarks {
-  uint64_t stops;   // '"', '\\' or a control character: the end of a run
-  uint64_t quotes;  // '"' only
+// How a scan reads the end of its bytes and a line feed.
+enum class Mode {
+  // The bytes are a whole text: its end is the end of the value, and a line
+  // feed is whitespace like any other.
+  kText,
+  // The bytes are what has arrived of a line: where they end, more may
+  // follow, and the line ends at its first line feed.
+  kStream,
 };
-
-constexpr StringMarks string_marks(uint64_t word) {
-  const uint64_t low = word & kLowBits;
-  // Each sum has the high bit of a byte set when its low seven bits are not
-  // the character in question (not below 0x20, for the control test); a
-  // byte with its own high bit set is none of them.
-  const uint64_t not_quote = (low ^ (kOnes * '"')) + kLowBits;
-  const uint64_t not_backslash = (low ^ (kOnes * '\\')) + kLowBits;
-  const uint64_t not_control = low + kOnes * 0x60;
-  return {~((not_quote & not_backslash & not_control) | word) & kHighBits,
-          ~(not_quote | word) & kHighBits};
-}
 
 // Marks the bytes of `word` that are not ASCII digits.
 constexpr uint64_t non_digits(uint64_t word) {
@@ -62,15 +40,6 @@ constexpr uint64_t non_digits(uint64_t word) {
   return (((offset & kLowBits) + kOnes * (0x80 - 10)) | offset) & kHighBits;
 }
 
-// How many bytes of a word come before its first mark; `marks` is not 0.
-// (Setting the top bit lets the compiler drop its check for 0.)
-size_t bytes_before_first_mark(uint64_t marks) {
-  return static_cast<size_t>(std::countr_zero(marks | (uint64_t{1} << 63))) / 8;
-}
-
-// The lowest mark of `marks` alone (0 when there is none).
-constexpr uint64_t first_mark(uint64_t marks) { return marks & (0 - marks); }
-
 // ---- Tokens --------------------------------------------------------------------
 //
 // Each reader takes the position of its token and returns the position just
@@ -78,16 +47,21 @@ constexpr uint64_t first_mark(uint64_t marks) { return marks & (0 - marks); }
 // beyond `end`. The common forms of each token are handled by a short
 // inline path, the rest by a full reader out of line.
 
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool is_digit(Byte c) { return c >= '0' && c <= '9'; }
 
-bool is_whitespace(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+template <Mode kMode>
+bool is_whitespace(Byte c) {
+  if constexpr (kMode == Mode::kStream) return c == ' ' || c == '\r' || c == '\t';
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
 
-const unsigned char* skip_whitespace(const unsigned char* p, const unsigned char* end) {
-  while (p != end && is_whitespace(*p)) ++p;
+template <Mode kMode>
+const Byte* skip_whitespace(const Byte* p, const Byte* end) {
+  while (p != end && is_whitespace<kMode>(*p)) ++p;
   return p;
 }
 
-int hex_value(unsigned char c) {
+int hex_value(Byte c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -95,7 +69,7 @@ int hex_value(unsigned char c) {
 }
 
 // Four hex digits at `p`, or -1.
-int hex4(const unsigned char* p, const unsigned char* end) {
+int hex4(const Byte* p, const Byte* end) {
   if (end - p < 4) return -1;
   int value = 0;
   for (int i = 0; i < 4; ++i) {
@@ -108,7 +82,7 @@ int hex4(const unsigned char* p, const unsigned char* end) {
 
 // An escape from its backslash. A \u escape of a high surrogate must be
 // followed by one of a low surrogate; a lone low surrogate is invalid.
-const unsigned char* escape(const unsigned char* p, const unsigned char* end) {
+const Byte* escape(const Byte* p, const Byte* end) {
   ++p;
   if (p == end) return nullptr;
   switch (*p++) {
@@ -136,52 +110,63 @@ const unsigned char* escape(const unsigned char* p, const unsigned char* end) {
   }
 }
 
-// Whether a run of string contents that has non-ASCII bytes is UTF-8. The
-// state machine starts at the first word that is not all ASCII.
-bool is_valid_utf8_run(const unsigned char* p, const unsigned char* end) {
-  while (end - p >= 8 && (load_word(p) & kHighBits) == 0) p += 8;
-  return is_valid_utf8(p, end);
+// Where the bytes from `run` to `end`, cut off inside a string, stop being
+// whole UTF-8 sequences: `end`, or the lead byte of a sequence cut off;
+// nullptr when they are not UTF-8 however they go on.
+const Byte* end_of_whole_sequences(const Byte* run, const Byte* end) {
+  const uint64_t state = utf8_states::after(utf8_states::kAccept, run, end);
+  if ((state & 63) == utf8_states::kAccept) return end;
+  if ((state & 63) == utf8_states::kReject) return nullptr;
+  const Byte* lead = end - 1;
+  while ((*lead & 0xC0) == 0x80) --lead;
+  return lead;
 }
 
-// A string's contents from just after its opening quotation mark. They are
-// skipped eight bytes at a time up to the next quotation mark, backslash
-// or control character, non-ASCII bytes included; a run that had any
-// non-ASCII byte is then checked as UTF-8 as a whole. A multi-byte
-// sequence cannot span two runs: the bytes that end a run are ASCII.
-const unsigned char* string_full(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* run = p;
-  uint64_t high = 0;  // the high bits of the run's bytes, or-ed together
+// A string's contents from just after its opening quotation mark, run by
+// run: a run goes up to the next quotation mark, backslash or control
+// character, non-ASCII bytes included, and one that had any non-ASCII byte
+// is then checked as UTF-8 as a whole. A multi-byte sequence cannot span
+// two runs: the bytes that end a run are ASCII.
+//
+// In a stream, bytes that end inside the string set `*resume` to where
+// its scan goes on once more have arrived: a point between two runs, or
+// between two UTF-8 sequences of one, so that nothing before it needs to
+// be seen again.
+template <Mode kMode>
+const Byte* string_full(const Byte* p, const Byte* end, const Byte** resume) {
   for (;;) {
-    if (end - p >= 8) {
-      const uint64_t word = load_word(p);
-      const uint64_t stops = string_marks(word).stops;
-      if (stops == 0) {
-        high |= word;
-        p += 8;
-        continue;
-      }
-      // Only the bytes before the first stop belong to the run.
-      high |= word & (first_mark(stops) - 1);
-      p += bytes_before_first_mark(stops);
-    } else {
-      // The last few bytes of the text, one at a time (non-ASCII bytes are
-      // above 0x20 too).
-      while (p != end && *p >= 0x20 && *p != '"' && *p != '\\') high |= *p++;
-      if (p == end) return nullptr;
+    const Byte* const run = p;
+    bool non_ascii = false;
+    p = kernels::string_stop(p, end, non_ascii);
+    if (p == end) {
+      if constexpr (kMode == Mode::kStream)
+        *resume = non_ascii ? end_of_whole_sequences(run, end) : end;
+      return nullptr;
     }
-    if ((high & kHighBits) != 0 && !is_valid_utf8_run(run, p)) return nullptr;
+    if (non_ascii &&
+        (utf8_states::after(utf8_states::kAccept, run, p) & 63) != utf8_states::kAccept) {
+      return nullptr;
+    }
     if (*p == '"') return p + 1;
     if (*p != '\\') return nullptr;  // a control character
+    const Byte* const backslash = p;
     p = escape(p, end);
-    if (p == nullptr) return nullptr;
-    run = p;
-    high = 0;
+    if (p == nullptr) {
+      // An escape is at most twelve bytes (a surrogate pair); one cut off
+      // by the end of the bytes, with no line feed in it, is read again.
+      if constexpr (kMode == Mode::kStream) {
+        const auto left = static_cast<size_t>(end - backslash);
+        if (left < 12 && std::memchr(backslash, '\n', left) == nullptr) *resume = backslash;
+      }
+      return nullptr;
+    }
   }
 }
 
 // The same; inline for the common case of a string that ends within its
 // first eight bytes and is plain ASCII up to there.
-inline const unsigned char* string_body(const unsigned char* p, const unsigned char* end) {
+template <Mode kMode>
+inline const Byte* string_body(const Byte* p, const Byte* end, const Byte** resume) {
   if (end - p >= 8) {
     const uint64_t word = load_word(p);
     const uint64_t low = word & kLowBits;
@@ -196,11 +181,11 @@ inline const unsigned char* string_body(const unsigned char* p, const unsigned c
       return p + bytes_before_first_mark(quotes) + 1;
     }
   }
-  return string_full(p, end);
+  return string_full<kMode>(p, end, resume);
 }
 
 // Digits from `p` on, eight at a time while the text has eight left.
-inline const unsigned char* skip_digits(const unsigned char* p, const unsigned char* end) {
+inline const Byte* skip_digits(const Byte* p, const Byte* end) {
   while (end - p >= 8) {
     const uint64_t stops = non_digits(load_word(p));
     if (stops != 0) return p + bytes_before_first_mark(stops);
@@ -217,8 +202,8 @@ inline const unsigned char* skip_digits(const unsigned char* p, const unsigned c
 // least a tenth of that. So up to 10^308 it fits for sure, from 10^310 on
 // it cannot; in between it is converted as the reader does. Zero and
 // underflow always fit.
-bool number_fits(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* const start = p;
+bool number_fits(const Byte* p, const Byte* end) {
+  const Byte* const start = p;
   if (*p == '-') ++p;
   int64_t order = 0;
   bool nonzero = false;
@@ -262,8 +247,8 @@ bool number_fits(const unsigned char* p, const unsigned char* end) {
 
 // The exponent of a number, from its 'e' or 'E'; `start` is where the
 // number starts and `integer_digits` the count of its integer digits.
-const unsigned char* number_exponent(const unsigned char* start, const unsigned char* p,
-                                     const unsigned char* end, int64_t integer_digits) {
+const Byte* number_exponent(const Byte* start, const Byte* p, const Byte* end,
+                            int64_t integer_digits) {
   ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -283,16 +268,16 @@ const unsigned char* number_exponent(const unsigned char* start, const unsigned 
 }
 
 // A number from its first character, which is '-' or a digit.
-inline const unsigned char* number(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* const start = p;
-  const unsigned char* const digits = p + (*p == '-');
+inline const Byte* number(const Byte* p, const Byte* end) {
+  const Byte* const start = p;
+  const Byte* const digits = p + (*p == '-');
   p = skip_digits(digits, end);
   // The count of integer digits bounds the order of the value (a lone
   // leading zero counts too, which only loosens the bound by one).
   const int64_t integer_digits = p - digits;
   if (integer_digits == 0 || (*digits == '0' && integer_digits > 1)) return nullptr;
   if (p != end && *p == '.') {
-    const unsigned char* const fraction = ++p;
+    const Byte* const fraction = ++p;
     p = skip_digits(p, end);
     if (p == fraction) return nullptr;
   }
@@ -302,8 +287,7 @@ inline const unsigned char* number(const unsigned char* p, const unsigned char* 
 }
 
 // A literal from its first letter.
-inline const unsigned char* literal(const unsigned char* p, const unsigned char* end,
-                                    std::string_view word) {
+inline const Byte* literal(const Byte* p, const Byte* end, std::string_view word) {
   if (static_cast<size_t>(end - p) < word.size() || std::memcmp(p, word.data(), word.size()) != 0) {
     return nullptr;
   }
@@ -324,25 +308,64 @@ int match_name(std::string_view raw, std::span<const std::string_view> names) {
   return -1;
 }
 
-}  // namespace
+// Whether the bytes from `p` to `end` could all belong to a number, which
+// may then go on in bytes still to come.
+bool only_number_bytes(const Byte* p, const Byte* end) {
+  for (; p != end; ++p) {
+    if (!is_digit(*p) && *p != '-' && *p != '+' && *p != '.' && (*p | 0x20) != 'e') return false;
+  }
+  return true;
+}
 
-bool scan_json(std::string_view text, std::span<const std::string_view> names,
-               std::span<std::optional<std::string_view>> found) {
-  for (auto& value : found) value.reset();
-  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* const end = begin + text.size();
-  const auto view_from = [&text, begin](const unsigned char* from, const unsigned char* to) {
-    return text.substr(static_cast<size_t>(from - begin), static_cast<size_t>(to - from));
-  };
+// Whether the bytes from `p` to `end` are the start of `word`, cut off.
+bool cut_off_literal(const Byte* p, const Byte* end, std::string_view word) {
+  const auto left = static_cast<size_t>(end - p);
+  return left < word.size() && std::memcmp(p, word.data(), left) == 0;
+}
 
-  // Whether each open container is an object; the depth is its size.
-  bool is_object[kMaxNesting];
-  int depth = 0;
-  // The top-level member whose value is being read, and where it began.
-  int member = -1;
-  const unsigned char* member_start = nullptr;
-  const unsigned char* name_start;
-  const unsigned char* p = skip_whitespace(begin, end);
+// The scanner's states where a scan that ran out of bytes goes on.
+enum Resume : uint8_t {
+  kTopValue,
+  kObjectFirst,
+  kMemberName,
+  kColon,
+  kMemberValue,
+  kObjectAfterValue,
+  kArrayFirst,
+  kArrayValue,
+  kArrayNext,
+  kDone,
+  kInString,
+};
+
+// What follows a string that was cut off.
+enum AfterString : uint8_t { kAfterName, kAfterMember, kAfterElement, kAfterTop };
+
+enum class Outcome {
+  kValid,    // the value is readable (in a stream: and its line has ended)
+  kInvalid,  // it is not, whatever follows
+  kMore,     // in a stream: the bytes ended, and the state is saved
+};
+
+void start_scan(ScanState& state) {
+  state.resume = kTopValue;
+  state.after_string = kAfterTop;
+  state.depth = 0;
+  state.member = -1;
+  state.pos = 0;
+  for (auto& found : state.found) found = {0, ScanState::kNone};
+}
+
+// Scans from where `state` stopped up to `end`; `begin` is where the text
+// (the line) starts. In a stream, a valid line's end is `*line_end`.
+template <Mode kMode>
+Outcome scan(ScanState& state, std::span<const std::string_view> names, const Byte* const begin,
+             const Byte* const end, size_t* line_end) {
+  const Byte* p = begin + state.pos;
+  int depth = state.depth;
+  int member = state.member;
+  const Byte* resume = nullptr;  // where a string that was cut off goes on
+  const Byte* token;             // where the value being read starts
 
   // Each state of the scanner is a label. Values inside objects and inside
   // arrays have states of their own, so that what follows a value is known
@@ -350,135 +373,326 @@ bool scan_json(std::string_view text, std::span<const std::string_view> names,
   // own for the processor to predict. Whitespace is looked for only where
   // the expected character is not found, as compact lines have none.
 
-// One value, from its first character at `p` (not at `end`); goes on at
-// `next` behind it.
-#define SCAN_VALUE(next)                                               \
-  if (*p == '"') {                                                     \
-    p = string_body(p + 1, end);                                       \
-  } else if (static_cast<unsigned char>(*p - '0') < 10 || *p == '-') { \
-    p = number(p, end);                                                \
-  } else if (*p == '{') {                                              \
-    goto open_object;                                                  \
-  } else if (*p == '[') {                                              \
-    goto open_array;                                                   \
-  } else if (*p == 't') {                                              \
-    p = literal(p, end, "true");                                       \
-  } else if (*p == 'f') {                                              \
-    p = literal(p, end, "false");                                      \
-  } else if (*p == 'n') {                                              \
-    p = literal(p, end, "null");                                       \
-  } else {                                                             \
-    return false;                                                      \
-  }                                                                    \
-  if (p == nullptr) return false;                                      \
+// Saves the state to go on at `label`, from `at`.
+#define SUSPEND(label, at)                       \
+  do {                                           \
+    state.resume = label;                        \
+    state.pos = static_cast<size_t>((at)-begin); \
+    state.depth = depth;                         \
+    state.member = member;                       \
+    return Outcome::kMore;                       \
+  } while (0)
+
+// The bytes ended at `p`, in the state `label`.
+#define AT_END(label)                                        \
+  do {                                                       \
+    if constexpr (kMode == Mode::kStream) SUSPEND(label, p); \
+    return Outcome::kInvalid;                                \
+  } while (0)
+
+// A string that failed: cut off, or not valid.
+#define STRING_FAILED(after)                           \
+  do {                                                 \
+    if (kMode == Mode::kStream && resume != nullptr) { \
+      state.after_string = after;                      \
+      SUSPEND(kInString, resume);                      \
+    }                                                  \
+    return Outcome::kInvalid;                          \
+  } while (0)
+
+// A literal at `p`, which is `token`.
+#define SCAN_LITERAL(label, word)                                                  \
+  p = literal(p, end, word);                                                       \
+  if (kMode == Mode::kStream && p == nullptr && cut_off_literal(token, end, word)) \
+  SUSPEND(label, token)
+
+// One value, from its first character at `p` (not at `end`), in the state
+// `label`; goes on at `next` behind it.
+#define SCAN_VALUE(label, after, next)                                                         \
+  token = p;                                                                                   \
+  if (*p == '"') {                                                                             \
+    p = string_body<kMode>(p + 1, end, &resume);                                               \
+    if (p == nullptr) STRING_FAILED(after);                                                    \
+  } else if (static_cast<Byte>(*p - '0') < 10 || *p == '-') {                                  \
+    p = number(p, end);                                                                        \
+    if (kMode == Mode::kStream && (p == nullptr || p == end) && only_number_bytes(token, end)) \
+      SUSPEND(label, token);                                                                   \
+  } else if (*p == '{') {                                                                      \
+    goto open_object;                                                                          \
+  } else if (*p == '[') {                                                                      \
+    goto open_array;                                                                           \
+  } else if (*p == 't') {                                                                      \
+    SCAN_LITERAL(label, "true");                                                               \
+  } else if (*p == 'f') {                                                                      \
+    SCAN_LITERAL(label, "false");                                                              \
+  } else if (*p == 'n') {                                                                      \
+    SCAN_LITERAL(label, "null");                                                               \
+  } else {                                                                                     \
+    return Outcome::kInvalid;                                                                  \
+  }                                                                                            \
+  if (p == nullptr) return Outcome::kInvalid;                                                  \
   goto next
 
-  if (p == end) return false;
-  SCAN_VALUE(done);
+  switch (state.resume) {
+    case kObjectFirst:
+      goto object_first;
+    case kMemberName:
+      goto member_name;
+    case kColon:
+      goto colon;
+    case kMemberValue:
+      goto member_value;
+    case kObjectAfterValue:
+      goto object_after_value;
+    case kArrayFirst:
+      goto array_first;
+    case kArrayValue:
+      goto array_value;
+    case kArrayNext:
+      goto array_next;
+    case kDone:
+      goto done;
+    case kInString:
+      goto in_string;
+    default:
+      break;
+  }
+
+  p = skip_whitespace<kMode>(p, end);
+  if (p == end) AT_END(kTopValue);
+  SCAN_VALUE(kTopValue, kAfterTop, done);
 
 open_object:
-  if (depth == kMaxNesting) return false;
-  is_object[depth++] = true;
+  if (depth == kMaxNesting) return Outcome::kInvalid;
+  state.is_object[depth++] = true;
   ++p;
-  if (p != end && *p == '"') goto member_name;
-  p = skip_whitespace(p, end);
-  if (p != end && *p == '}') {
+  if (p != end && *p == '"') goto member_name_string;
+object_first:
+  p = skip_whitespace<kMode>(p, end);
+  if (p == end) AT_END(kObjectFirst);
+  if (*p == '}') {
     ++p;
     goto closed;
   }
-  goto member_name;
+  if (*p != '"') return Outcome::kInvalid;
+  goto member_name_string;
 
 open_array:
-  if (depth == kMaxNesting) return false;
-  is_object[depth++] = false;
+  if (depth == kMaxNesting) return Outcome::kInvalid;
+  state.is_object[depth++] = false;
   ++p;
-  if (p == end) return false;
-  if (*p > ' ' && *p != ']') goto array_element;
-  p = skip_whitespace(p, end);
-  if (p != end && *p == ']') {
+  if (p != end && *p > ' ' && *p != ']') goto array_element;
+array_first:
+  p = skip_whitespace<kMode>(p, end);
+  if (p == end) AT_END(kArrayFirst);
+  if (*p == ']') {
     ++p;
     goto closed;
   }
-  goto array_value;
+  goto array_element;
 
 closed:  // a container has just ended, at `p`
   --depth;
   if (depth == 0) goto done;
-  if (is_object[depth - 1]) goto object_next;
+  if (state.is_object[depth - 1]) goto object_next;
   goto array_next;
 
-member_name:
+member_name:  // behind a comma
   if (p == end || *p != '"') {
-    p = skip_whitespace(p, end);
-    if (p == end || *p != '"') return false;
+    p = skip_whitespace<kMode>(p, end);
+    if (p == end) AT_END(kMemberName);
+    if (*p != '"') return Outcome::kInvalid;
   }
-  name_start = p;
-  p = string_body(p + 1, end);
-  if (p == nullptr) return false;
+member_name_string:  // at its quotation mark
+  // A top-level member: its name and where its value starts matter.
+  if (depth == 1) state.name_start = static_cast<size_t>(p - begin);
+  p = string_body<kMode>(p + 1, end, &resume);
+  if (p == nullptr) STRING_FAILED(kAfterName);
+after_name:
   if (depth == 1) {
-    // A top-level member: its name and where its value starts matter.
-    member = match_name(view_from(name_start, p), names);
-    p = skip_whitespace(p, end);
-    if (p == end || *p != ':') return false;
-    p = skip_whitespace(p + 1, end);
-    if (p == end) return false;
-    member_start = p;
-    goto member_value;
+    const auto name_start = static_cast<size_t>(state.name_start);
+    member = match_name({reinterpret_cast<const char*>(begin) + name_start,
+                         static_cast<size_t>(p - begin) - name_start},
+                        names);
   }
+colon:
   if (p == end || *p != ':') {
-    p = skip_whitespace(p, end);
-    if (p == end || *p != ':') return false;
+    p = skip_whitespace<kMode>(p, end);
+    if (p == end) AT_END(kColon);
+    if (*p != ':') return Outcome::kInvalid;
   }
   ++p;
-  if (p == end || *p <= ' ') {
-    p = skip_whitespace(p, end);
-    if (p == end) return false;
-  }
 member_value:
-  SCAN_VALUE(object_next);
+  if (p == end || *p <= ' ') {
+    p = skip_whitespace<kMode>(p, end);
+    if (p == end) AT_END(kMemberValue);
+  }
+  if (depth == 1) state.member_start = static_cast<size_t>(p - begin);
+  SCAN_VALUE(kMemberValue, kAfterMember, object_next);
 
 object_next:  // a member's value has just ended, at `p`
   if (member >= 0 && depth == 1) {
-    found[static_cast<size_t>(member)] = view_from(member_start, p);
+    state.found[static_cast<size_t>(member)] = {
+        state.member_start, static_cast<size_t>(p - begin) - state.member_start};
     member = -1;
   }
+object_after_value:
   if (p == end || (*p != ',' && *p != '}')) {
-    p = skip_whitespace(p, end);
-    if (p == end) return false;
+    p = skip_whitespace<kMode>(p, end);
+    if (p == end) AT_END(kObjectAfterValue);
   }
   if (*p == ',') {
     ++p;
     goto member_name;
   }
-  if (*p != '}') return false;
+  if (*p != '}') return Outcome::kInvalid;
   ++p;
   goto closed;
 
 array_value:
   if (p == end || *p <= ' ') {
-    p = skip_whitespace(p, end);
-    if (p == end) return false;
+    p = skip_whitespace<kMode>(p, end);
+    if (p == end) AT_END(kArrayValue);
   }
 array_element:
-  SCAN_VALUE(array_next);
+  SCAN_VALUE(kArrayValue, kAfterElement, array_next);
 
 array_next:  // an element has just ended, at `p`
   if (p == end || (*p != ',' && *p != ']')) {
-    p = skip_whitespace(p, end);
-    if (p == end) return false;
+    p = skip_whitespace<kMode>(p, end);
+    if (p == end) AT_END(kArrayNext);
   }
   if (*p == ',') {
     ++p;
     goto array_value;
   }
-  if (*p != ']') return false;
+  if (*p != ']') return Outcome::kInvalid;
   ++p;
   goto closed;
 
-#undef SCAN_VALUE
+in_string:  // going on inside a string that was cut off
+  p = string_full<kMode>(p, end, &resume);
+  if (p == nullptr) STRING_FAILED(state.after_string);
+  switch (state.after_string) {
+    case kAfterName:
+      goto after_name;
+    case kAfterMember:
+      goto object_next;
+    case kAfterElement:
+      goto array_next;
+    default:
+      goto done;
+  }
 
-done:
-  return skip_whitespace(p, end) == end;
+done:  // the value has ended, at `p`
+  p = skip_whitespace<kMode>(p, end);
+  if constexpr (kMode == Mode::kStream) {
+    if (p == end) SUSPEND(kDone, p);
+    if (*p != '\n') return Outcome::kInvalid;
+    *line_end = static_cast<size_t>(p - begin);
+    return Outcome::kValid;
+  }
+  return p == end ? Outcome::kValid : Outcome::kInvalid;
+
+#undef SCAN_VALUE
+#undef SCAN_LITERAL
+#undef STRING_FAILED
+#undef AT_END
+#undef SUSPEND
+}
+
+const Byte* bytes_of(std::string_view text) { return reinterpret_cast<const Byte*>(text.data()); }
+
+}  // namespace
+
+bool scan_json(std::string_view text, std::span<const std::string_view> names,
+               std::span<std::optional<std::string_view>> found) {
+  for (auto& value : found) value.reset();
+  ScanState state;
+  start_scan(state);
+  const Byte* const begin = bytes_of(text);
+  if (scan<Mode::kText>(state, names.first(std::min(names.size(), kMaxMembers)), begin,
+                        begin + text.size(), nullptr) != Outcome::kValid) {
+    return false;
+  }
+  for (size_t i = 0; i < found.size() && i < kMaxMembers; ++i) {
+    const auto [offset, length] = state.found[i];
+    if (length != ScanState::kNone) found[i] = text.substr(offset, length);
+  }
+  return true;
+}
+
+LineScanner::LineScanner(std::span<const std::string_view> names)
+    : names_(names.first(std::min(names.size(), kMaxMembers))) {
+  next_line();
+}
+
+void LineScanner::next_line() {
+  start_scan(state_);
+  verdict_ = ScannedLine::Verdict::kJson;
+  json_failed_ = false;
+}
+
+void LineScanner::fall_back() {
+  json_failed_ = true;
+  utf8_checked_ = 0;
+  utf8_state_ = utf8_states::kAccept;
+}
+
+std::optional<size_t> LineScanner::feed(std::string_view bytes) {
+  const Byte* const begin = bytes_of(bytes);
+  const Byte* const end = begin + bytes.size();
+  if (!json_failed_) {
+    size_t line_end = 0;
+    switch (scan<Mode::kStream>(state_, names_, begin, end, &line_end)) {
+      case Outcome::kValid:
+        verdict_ = ScannedLine::Verdict::kJson;
+        return line_end;
+      case Outcome::kMore:
+        return std::nullopt;
+      case Outcome::kInvalid:
+        fall_back();
+        break;
+    }
+  }
+  // Not JSON: only the line's end and whether it is UTF-8 are left to find.
+  const Byte* const from = begin + utf8_checked_;
+  const auto* newline = static_cast<const Byte*>(std::memchr(from, '\n', end - from));
+  const Byte* const upto = newline != nullptr ? newline : end;
+  utf8_state_ = utf8_states::after(utf8_state_, from, upto);
+  utf8_checked_ = static_cast<size_t>(upto - begin);
+  if (newline == nullptr) return std::nullopt;
+  verdict_ = (utf8_state_ & 63) == utf8_states::kAccept ? ScannedLine::Verdict::kNotJson
+                                                        : ScannedLine::Verdict::kNotUtf8;
+  return utf8_checked_;
+}
+
+void LineScanner::finish(std::string_view line) {
+  const Byte* const begin = bytes_of(line);
+  const Byte* const end = begin + line.size();
+  if (!json_failed_) {
+    // The line is whole: what was cut off is read to its end as a text.
+    if (scan<Mode::kText>(state_, names_, begin, end, nullptr) == Outcome::kValid) {
+      verdict_ = ScannedLine::Verdict::kJson;
+      return;
+    }
+    fall_back();
+  }
+  utf8_state_ = utf8_states::after(utf8_state_, begin + utf8_checked_, end);
+  utf8_checked_ = line.size();
+  verdict_ = (utf8_state_ & 63) == utf8_states::kAccept ? ScannedLine::Verdict::kNotJson
+                                                        : ScannedLine::Verdict::kNotUtf8;
+}
+
+ScannedLine LineScanner::line(std::string_view line) const {
+  ScannedLine scanned;
+  scanned.verdict = verdict_;
+  if (verdict_ != ScannedLine::Verdict::kJson) return scanned;
+  for (size_t i = 0; i < names_.size(); ++i) {
+    const auto [offset, length] = state_.found[i];
+    if (length != ScanState::kNone) scanned.members[i] = line.substr(offset, length);
+  }
+  return scanned;
 }
 
 }  // namespace mcp_wire

@@ -1,32 +1,28 @@
 #include "mcp_wire/utf8.h"
 
 #include <cstdint>
-#include <cstring>
+
+#include "mcp_wire/scan_kernels.h"
 
 namespace mcp_wire {
 
+uint64_t utf8_states::after(uint64_t state, const unsigned char* p, const unsigned char* end) {
+  while (p != end) {
+    if ((state & 63) == kAccept) {
+      p = kernels::ascii_end(p, end);
+      if (p == end) break;
+    } else if ((state & 63) == kReject) {
+      break;
+    }
+    state = kTable[*p++] >> (state & 63);
+  }
+  return state;
+}
+
 bool is_valid_utf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const unsigned char* const end = p + bytes.size();
-  // Runs of ASCII are skipped eight bytes at a time; the state machine only
-  // sees the stretches from a non-ASCII byte to the next ASCII word.
-  uint64_t state = utf8_states::kAccept;
-  while (p != end) {
-    if ((state & 63) == utf8_states::kAccept) {
-      if (end - p >= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        if ((word & 0x8080808080808080ull) == 0) {
-          p += 8;
-          continue;
-        }
-      }
-    } else if ((state & 63) == utf8_states::kReject) {
-      return false;
-    }
-    state = utf8_states::kTable[*p++] >> (state & 63);
-  }
-  return (state & 63) == utf8_states::kAccept;
+  return (utf8_states::after(utf8_states::kAccept, p, p + bytes.size()) & 63) ==
+         utf8_states::kAccept;
 }
 
 }  // namespace mcp_wire

@@ -56,6 +56,10 @@ constexpr std::array<uint64_t, 256> make_table() {
 }
 
 inline constexpr std::array<uint64_t, 256> kTable = make_table();
+
+// The state after the bytes from `p` up to `end`, from `state`; runs of
+// ASCII in the accept state are skipped a vector at a time.
+uint64_t after(uint64_t state, const unsigned char* p, const unsigned char* end);
 }  // namespace utf8_states
 
 // Whether the bytes from `p` up to `end` are well-formed UTF-8.
