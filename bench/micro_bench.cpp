@@ -1,11 +1,15 @@
 // Micro-benchmarks of the bridge's per-line work: classifying a line, line
-// framing over a pipe, and building an error reply.
+// framing over a pipe, and building an error reply. Where Debian's
+// simdjson is installed, its parse of the 1 MiB response is timed beside
+// the bridge's own scan, as a yardstick.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,7 +18,13 @@
 #include "harlo_mcp/classify.h"
 #include "harlo_mcp/error_reply.h"
 #include "harlo_mcp_protocol/line_reader.h"
+#include "mcp_wire/json_scan.h"
+#include "mcp_wire/scan_kernels.h"
 #include "payload.h"
+
+#if HARLO_BENCH_SIMDJSON
+#include <simdjson.h>
+#endif
 
 namespace {
 
@@ -57,6 +67,68 @@ void BM_Classify(benchmark::State& state, const std::string& (*line)()) {
 BENCHMARK_CAPTURE(BM_Classify, small_request, small_request);
 BENCHMARK_CAPTURE(BM_Classify, medium_request_8k, medium_request);
 BENCHMARK_CAPTURE(BM_Classify, response_1m, large_response);
+
+// The 1 MiB response as the reader scans it: fed to a LineScanner in
+// 64 KiB reads (a pipe's), each call seeing the line's bytes so far.
+void BM_ScanWhileReading(benchmark::State& state) {
+  const std::string text = large_response() + "\n";
+  constexpr size_t kRead = 64 * 1024;
+  mcp_wire::LineScanner scanner(harlo_mcp_protocol::ipc::kEnvelopeMembers);
+  for (auto _ : state) {
+    std::optional<size_t> length;
+    for (size_t read = kRead; !length; read += kRead) {
+      length = scanner.feed(std::string_view(text).substr(0, std::min(read, text.size())));
+    }
+    if (scanner.line(std::string_view(text).substr(0, *length)).verdict !=
+        mcp_wire::ScannedLine::Verdict::kJson) {
+      state.SkipWithError("the line does not read as JSON");
+      return;
+    }
+    scanner.next_line();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ScanWhileReading);
+
+// The kernel that skips the runs of string contents, in both forms, over
+// the strings of the 1 MiB response.
+void BM_StringRuns(benchmark::State& state, bool vector) {
+  const std::string& text = large_response();
+  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = begin + text.size();
+  for (auto _ : state) {
+    bool non_ascii = false;
+    for (const unsigned char* p = begin; p < end; ++p) {
+      p = vector ? mcp_wire::kernels::string_stop(p, end, non_ascii)
+                 : mcp_wire::kernels::string_stop_portable(p, end, non_ascii);
+    }
+    benchmark::DoNotOptimize(non_ascii);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK_CAPTURE(BM_StringRuns, portable, false);
+#if defined(HARLO_SCAN_VECTOR)
+BENCHMARK_CAPTURE(BM_StringRuns, vector, true);
+#endif
+
+#if HARLO_BENCH_SIMDJSON
+// simdjson's full parse of the same line into its document (its own
+// validation, with no member lookup).
+void BM_Simdjson_Parse(benchmark::State& state) {
+  const simdjson::padded_string text(large_response());
+  simdjson::dom::parser parser;
+  for (auto _ : state) {
+    simdjson::dom::element element;
+    if (parser.parse(text).get(element) != simdjson::SUCCESS) {
+      state.SkipWithError("simdjson rejects the line");
+      return;
+    }
+    benchmark::DoNotOptimize(element);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_Simdjson_Parse);
+#endif
 
 // A writer thread that feeds `block` into a pipe again and again until the
 // read end closes, so that the reader meets the pipe as the bridge does:

@@ -2,10 +2,12 @@
 // plainest relay there is, both talking to the same stand-in app
 // (harlo-bench-app).
 //
-//   relay_bench [--rounds N] [--quick] [--only PART[,PART...]]
+//   relay_bench [--rounds N] [--quick] [--only PART[,PART...]] [--bridge PATH]
 //
 // PART is one of round-trip, pipelined, bulk, cold-start and idle; --only
 // runs just those (for profiling one of them), the others show "n/a".
+// --bridge measures another build of the bridge (an older one, say) in
+// place of the one built beside the benchmark.
 //
 // Each relay is started as a child with pipes on its standard input and
 // output, as an AI client starts the bridge. The bridge finds the app's
@@ -531,6 +533,7 @@ int main(int argc, char** argv) {
   bool quick = false;
   std::optional<int> rounds;
   std::optional<std::array<bool, 5>> parts;
+  std::optional<std::string> bridge;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--quick") {
@@ -539,8 +542,11 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--only" && i + 1 < argc && (parts = parse_parts(argv[i + 1]))) {
       ++i;
+    } else if (arg == "--bridge" && i + 1 < argc) {
+      bridge = argv[++i];
     } else {
-      std::cerr << "usage: relay_bench [--rounds N] [--quick] [--only PART[,PART...]]\n"
+      std::cerr << "usage: relay_bench [--rounds N] [--quick] [--only PART[,PART...]] "
+                   "[--bridge PATH]\n"
                    "PART: round-trip, pipelined, bulk, cold-start, idle\n";
       return 2;
     }
@@ -551,6 +557,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   Programs programs;
+  if (bridge) programs.bridge = *bridge;
   const char* path = std::getenv("PATH");
   programs.path_variable = path != nullptr ? path : "/usr/bin:/bin";
   const auto socat = find_in_path("socat", programs.path_variable);

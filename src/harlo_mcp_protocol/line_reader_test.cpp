@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/stream.h"
@@ -145,8 +147,8 @@ TEST_F(LineReaderTest, EndWithoutPartialLineIsJustTheEnd) {
   EXPECT_EQ(drain(reader), (std::vector<std::string>{"a", "<end>"}));
 }
 
-// UTF-8 is checked once per line by whoever reads the line next (the
-// session, as it classifies it), not here.
+// A line that is not UTF-8 is still delivered: what it means is up to
+// whoever takes it (for the session, a read error).
 TEST_F(LineReaderTest, LinesAreDeliveredWithoutAUtf8Check) {
   LineReader reader(fds_[0]);
   send("ok\n\xC3\x28\nlater\n");
@@ -161,6 +163,38 @@ TEST_F(LineReaderTest, MultiByteCharacterSplitAcrossReads) {
   send("\x92\n");
   fill_all(reader);
   EXPECT_EQ(drain(reader), (std::vector<std::string>{"\u2192"}));
+}
+
+// Each line comes with its scan, made as its bytes arrived in pieces that
+// cut a string, an escape and a UTF-8 sequence.
+TEST_F(LineReaderTest, EachLineComesWithItsScan) {
+  using Verdict = mcp_wire::ScannedLine::Verdict;
+  LineReader reader(fds_[0]);
+  std::vector<std::pair<Verdict, std::optional<std::string>>> got;
+  for (const std::string piece : {"{\"id\":\"a\\u00", "e9\",\"method\":\"\xE2\x86",
+                                  "\x92\"}\r\nnot json\n\xC3", "\x28\n{\"id\":7}"}) {
+    send(piece);
+    fill_all(reader);
+    std::string_view line;
+    while (reader.next(line) == LineReader::Next::kLine) {
+      const mcp_wire::ScannedLine& scanned = reader.scanned();
+      got.emplace_back(scanned.verdict, scanned.members[1]
+                                            ? std::optional<std::string>(*scanned.members[1])
+                                            : std::nullopt);
+    }
+  }
+  close_writer();
+  fill_all(reader);
+  std::string_view line;
+  ASSERT_EQ(reader.next(line), LineReader::Next::kLine);
+  got.emplace_back(reader.scanned().verdict, std::string(*reader.scanned().members[1]));
+  const std::vector<std::pair<Verdict, std::optional<std::string>>> want = {
+      {Verdict::kJson, "\"a\\u00e9\""},
+      {Verdict::kNotJson, std::nullopt},
+      {Verdict::kNotUtf8, std::nullopt},
+      {Verdict::kJson, "7"},
+  };
+  EXPECT_EQ(got, want);
 }
 
 TEST_F(LineReaderTest, WouldBlockOnAnEmptyNonBlockingDescriptor) {

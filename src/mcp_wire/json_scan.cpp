@@ -353,6 +353,7 @@ void start_scan(ScanState& state) {
   state.depth = 0;
   state.member = -1;
   state.pos = 0;
+  state.number_checked = 0;
   for (auto& found : state.found) found = {0, ScanState::kNone};
 }
 
@@ -400,6 +401,18 @@ Outcome scan(ScanState& state, std::span<const std::string_view> names, const By
     return Outcome::kInvalid;                          \
   } while (0)
 
+// A number at `token` that may have been cut off by the end of the bytes,
+// whose bytes before `from` are known to be number bytes: it is read again
+// once more bytes arrive, but only the new bytes are looked at until one
+// of them ends the number, so that a long number costs no more than once.
+#define NUMBER_CUT_OFF(label, from)                            \
+  do {                                                         \
+    if (only_number_bytes(from, end)) {                        \
+      state.number_checked = static_cast<size_t>(end - begin); \
+      SUSPEND(label, token);                                   \
+    }                                                          \
+  } while (0)
+
 // A literal at `p`, which is `token`.
 #define SCAN_LITERAL(label, word)                                                  \
   p = literal(p, end, word);                                                       \
@@ -408,29 +421,30 @@ Outcome scan(ScanState& state, std::span<const std::string_view> names, const By
 
 // One value, from its first character at `p` (not at `end`), in the state
 // `label`; goes on at `next` behind it.
-#define SCAN_VALUE(label, after, next)                                                         \
-  token = p;                                                                                   \
-  if (*p == '"') {                                                                             \
-    p = string_body<kMode>(p + 1, end, &resume);                                               \
-    if (p == nullptr) STRING_FAILED(after);                                                    \
-  } else if (static_cast<Byte>(*p - '0') < 10 || *p == '-') {                                  \
-    p = number(p, end);                                                                        \
-    if (kMode == Mode::kStream && (p == nullptr || p == end) && only_number_bytes(token, end)) \
-      SUSPEND(label, token);                                                                   \
-  } else if (*p == '{') {                                                                      \
-    goto open_object;                                                                          \
-  } else if (*p == '[') {                                                                      \
-    goto open_array;                                                                           \
-  } else if (*p == 't') {                                                                      \
-    SCAN_LITERAL(label, "true");                                                               \
-  } else if (*p == 'f') {                                                                      \
-    SCAN_LITERAL(label, "false");                                                              \
-  } else if (*p == 'n') {                                                                      \
-    SCAN_LITERAL(label, "null");                                                               \
-  } else {                                                                                     \
-    return Outcome::kInvalid;                                                                  \
-  }                                                                                            \
-  if (p == nullptr) return Outcome::kInvalid;                                                  \
+#define SCAN_VALUE(label, after, next)                                                      \
+  token = p;                                                                                \
+  if (*p == '"') {                                                                          \
+    p = string_body<kMode>(p + 1, end, &resume);                                            \
+    if (p == nullptr) STRING_FAILED(after);                                                 \
+  } else if (static_cast<Byte>(*p - '0') < 10 || *p == '-') {                               \
+    if (kMode == Mode::kStream && state.number_checked > static_cast<size_t>(p - begin))    \
+      NUMBER_CUT_OFF(label, begin + state.number_checked);                                  \
+    p = number(p, end);                                                                     \
+    if (kMode == Mode::kStream && (p == nullptr || p == end)) NUMBER_CUT_OFF(label, token); \
+  } else if (*p == '{') {                                                                   \
+    goto open_object;                                                                       \
+  } else if (*p == '[') {                                                                   \
+    goto open_array;                                                                        \
+  } else if (*p == 't') {                                                                   \
+    SCAN_LITERAL(label, "true");                                                            \
+  } else if (*p == 'f') {                                                                   \
+    SCAN_LITERAL(label, "false");                                                           \
+  } else if (*p == 'n') {                                                                   \
+    SCAN_LITERAL(label, "null");                                                            \
+  } else {                                                                                  \
+    return Outcome::kInvalid;                                                               \
+  }                                                                                         \
+  if (p == nullptr) return Outcome::kInvalid;                                               \
   goto next
 
   switch (state.resume) {
@@ -596,6 +610,7 @@ done:  // the value has ended, at `p`
 
 #undef SCAN_VALUE
 #undef SCAN_LITERAL
+#undef NUMBER_CUT_OFF
 #undef STRING_FAILED
 #undef AT_END
 #undef SUSPEND

@@ -47,13 +47,14 @@ struct ScannedLine {
 struct ScanState {
   // ScanState has no user-provided constructor, so that a scan on the stack
   // initialises only the fields it uses.
-  uint8_t resume;        // the scanner's state to enter
-  uint8_t after_string;  // in a string: the state behind it
-  int depth;             // open containers
-  int member;            // which name the top-level member being read has, or -1
-  size_t pos;            // where to go on
-  size_t member_start;   // where that member's value starts
-  size_t name_start;     // where the member name being read starts
+  uint8_t resume;         // the scanner's state to enter
+  uint8_t after_string;   // in a string: the state behind it
+  int depth;              // open containers
+  int member;             // which name the top-level member being read has, or -1
+  size_t pos;             // where to go on
+  size_t member_start;    // where that member's value starts
+  size_t name_start;      // where the member name being read starts
+  size_t number_checked;  // a number cut off: the bytes before this are its
   // Found members as (offset, length); the length is kNone when not found.
   static constexpr size_t kNone = ~size_t{0};
   std::array<std::array<size_t, 2>, kMaxMembers> found;
