@@ -205,6 +205,11 @@ void BM_LineReader_LargeLine(benchmark::State& state) {
 }
 BENCHMARK(BM_LineReader_LargeLine)->UseRealTime();
 
+void BM_LineReader_HugeLine(benchmark::State& state) {
+  read_lines(state, harlo_bench::response_line("9", harlo_bench::result_rows(32 * kMiB)) + "\n");
+}
+BENCHMARK(BM_LineReader_HugeLine)->UseRealTime();
+
 void BM_ErrorReply(benchmark::State& state, const harlo_mcp::Json& id) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(harlo_mcp::error_reply(id, harlo_mcp::kClosedConnectionMessage));

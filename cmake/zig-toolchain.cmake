@@ -31,8 +31,10 @@ set(CMAKE_CXX_FLAGS_INIT "-target ${HARLO_ZIG_TARGET}")
 set(CMAKE_C_FLAGS_INIT "-target ${HARLO_ZIG_TARGET}")
 # CMake's Darwin platform wants this tool; the bridge sets no install names,
 # so it never runs.
-find_program(CMAKE_INSTALL_NAME_TOOL NAMES llvm-install-name-tool-14 llvm-install-name-tool
-  install_name_tool REQUIRED)
+if(CMAKE_SYSTEM_NAME STREQUAL Darwin)
+  find_program(CMAKE_INSTALL_NAME_TOOL NAMES llvm-install-name-tool-14 llvm-install-name-tool
+    install_name_tool REQUIRED)
+endif()
 
 # Programs (node, the shell) come from the build machine; libraries, headers
 # and packages only from a root that holds none, so that nothing built for
@@ -42,3 +44,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# A Linux target for another processor runs on the build machine through
+# qemu's user-mode emulator (Debian's qemu-user-static, found on PATH), so
+# that GoogleTest's test discovery and ctest run the target's tests there.
+# Without the emulator the tests build but cannot run.
+if(CMAKE_SYSTEM_NAME STREQUAL Linux AND CMAKE_HOST_SYSTEM_NAME STREQUAL Linux
+    AND NOT _harlo_arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
+  find_program(HARLO_QEMU NAMES qemu-${_harlo_arch}-static qemu-${_harlo_arch})
+  if(HARLO_QEMU)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${HARLO_QEMU})
+  else()
+    message(STATUS "No qemu-${_harlo_arch}-static on PATH: the ${HARLO_ZIG_TARGET} tests cannot run here")
+  endif()
+endif()

@@ -1,9 +1,13 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/auxv.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -33,9 +37,55 @@ std::optional<std::chrono::system_clock::time_point> file_modification_time(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(since_epoch));
 }
 
+// glibc has had a file action that closes every descriptor from a number on
+// since 2.34; musl (the static arm64 build) has none.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+#define HARLO_SPAWN_CLOSEFROM 1
+#else
+#define HARLO_SPAWN_CLOSEFROM 0
+
+namespace {
+
+// One close action for each descriptor above 2 that is open now: as
+// /proc/self/fd lists them, or, without /proc, as fcntl finds them below the
+// descriptor limit. What must not reach the child are descriptors the
+// bridge inherited without close-on-exec, and those are all open by now; the
+// bridge opens its own close-on-exec, so one that another thread opens after
+// the list is made does not reach the child either.
+int add_close_actions(posix_spawn_file_actions_t* actions) {
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    const int listing = dirfd(dir);
+    int rc = 0;
+    while (const dirent* entry = readdir(dir)) {
+      char* end = nullptr;
+      const long fd = std::strtol(entry->d_name, &end, 10);
+      if (end == entry->d_name || *end != '\0' || fd <= 2 || fd == listing) continue;
+      rc = posix_spawn_file_actions_addclose(actions, static_cast<int>(fd));
+      if (rc != 0) break;
+    }
+    closedir(dir);
+    return rc;
+  }
+  const long limit = sysconf(_SC_OPEN_MAX);
+  for (long fd = 3; fd < limit; ++fd) {
+    if (fcntl(static_cast<int>(fd), F_GETFD) == -1) continue;
+    if (const int rc = posix_spawn_file_actions_addclose(actions, static_cast<int>(fd)); rc != 0) {
+      return rc;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+#endif
+
 int close_other_descriptors_on_spawn(posix_spawnattr_t* /*attributes*/,
                                      posix_spawn_file_actions_t* actions) {
+#if HARLO_SPAWN_CLOSEFROM
   return posix_spawn_file_actions_addclosefrom_np(actions, 3);
+#else
+  return add_close_actions(actions);
+#endif
 }
 
 int wait_for(std::span<Watch> watches, int timeout_ms) {
