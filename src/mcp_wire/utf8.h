@@ -58,16 +58,9 @@ constexpr std::array<uint64_t, 256> make_table() {
 inline constexpr std::array<uint64_t, 256> kTable = make_table();
 
 // The state after the bytes from `p` up to `end`, from `state`; runs of
-// ASCII in the accept state are skipped a vector at a time.
+// ASCII in the accept state are skipped a vector at a time. Only the low
+// six bits of a state are the state; the rest is ignored.
 uint64_t after(uint64_t state, const unsigned char* p, const unsigned char* end);
 }  // namespace utf8_states
-
-// Whether the bytes from `p` up to `end` are well-formed UTF-8.
-inline bool is_valid_utf8(const unsigned char* p, const unsigned char* end) {
-  uint64_t state = utf8_states::kAccept;
-  // Only the low six bits of `state` are the state; the rest is ignored.
-  for (; p != end; ++p) state = utf8_states::kTable[*p] >> (state & 63);
-  return (state & 63) == utf8_states::kAccept;
-}
 
 }  // namespace mcp_wire
