@@ -650,7 +650,10 @@ void LineScanner::next_line() {
 
 void LineScanner::fall_back() {
   json_failed_ = true;
-  utf8_checked_ = 0;
+  // The scan that failed began where the one before it stopped: every byte
+  // before that point is whole UTF-8 sequences and holds no LF, so the
+  // check goes on from there rather than from the line's start.
+  utf8_checked_ = state_.pos;
   utf8_state_ = utf8_states::kAccept;
 }
 

@@ -91,8 +91,8 @@ class LineScanner {
   void next_line();
 
  private:
-  // The first bytes of a line that failed the JSON check: it is only
-  // framed and checked as UTF-8 from here on.
+  // The line has failed the JSON check: from here on it is only framed
+  // and checked as UTF-8.
   void fall_back();
 
   std::span<const std::string_view> names_;
