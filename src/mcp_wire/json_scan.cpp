@@ -16,7 +16,6 @@ namespace {
 
 using kernels::Byte;
 using kernels::bytes_before_first_mark;
-using kernels::first_mark;
 using kernels::kHighBits;
 using kernels::kLowBits;
 using kernels::kOnes;
@@ -163,24 +162,11 @@ const Byte* string_full(const Byte* p, const Byte* end, const Byte** resume) {
   }
 }
 
-// The same; inline for the common case of a string that ends within its
-// first eight bytes and is plain ASCII up to there.
+// The same; inline for the common case of a short string of plain ASCII.
 template <Mode kMode>
 inline const Byte* string_body(const Byte* p, const Byte* end, const Byte** resume) {
-  if (end - p >= 8) {
-    const uint64_t word = load_word(p);
-    const uint64_t low = word & kLowBits;
-    const uint64_t quotes = ~(((low ^ (kOnes * '"')) + kLowBits) | word) & kHighBits;
-    // Backslashes, control characters and non-ASCII bytes.
-    const uint64_t others =
-        (~(((low ^ (kOnes * '\\')) + kLowBits) & (low + kOnes * 0x60)) | word) & kHighBits;
-    const uint64_t first_quote = first_mark(quotes);
-    // None of the others before the first quotation mark; with no quotation
-    // mark at all the top bit makes the test fail.
-    if (((first_quote - 1) & (others | (uint64_t{1} << 63))) == 0) {
-      return p + bytes_before_first_mark(quotes) + 1;
-    }
-  }
+  const int length = kernels::plain_string_length(p, end);
+  if (length >= 0) return p + length + 1;
   return string_full<kMode>(p, end, resume);
 }
 

@@ -2,7 +2,7 @@
 // eight bytes at a time in a 64-bit word, and a vector form of sixteen
 // bytes at a time: SSE2 on x86_64 and NEON on arm64, both part of every
 // processor of their architecture, so no choice is made at run time.
-// `string_stop` and `ascii_end` are the vector form where one exists and
+// `string_stop`, `ascii_end` and `plain_string_length` are the vector form where one exists and
 // the portable one elsewhere; the tests hold both forms to each other.
 #pragma once
 
@@ -93,6 +93,25 @@ inline const Byte* ascii_end_portable(const Byte* p, const Byte* end) {
   return p;
 }
 
+// The length of a short string's contents, from just after its opening
+// quotation mark at `p`, when its closing one comes within the next eight
+// bytes with only printable ASCII before it: most names and many values.
+// Otherwise -1, and the string is read run by run. Needs eight bytes
+// before `end`.
+inline int plain_string_length_portable(const Byte* p, const Byte* end) {
+  if (end - p < 8) return -1;
+  const uint64_t word = load_word(p);
+  const uint64_t low = word & kLowBits;
+  const uint64_t quotes = ~(((low ^ (kOnes * '"')) + kLowBits) | word) & kHighBits;
+  // Backslashes, control characters and non-ASCII bytes.
+  const uint64_t others =
+      (~(((low ^ (kOnes * '\\')) + kLowBits) & (low + kOnes * 0x60)) | word) & kHighBits;
+  // None of the others before the first quotation mark; with no quotation
+  // mark at all the top bit makes the test fail.
+  if (((first_mark(quotes) - 1) & (others | (uint64_t{1} << 63))) != 0) return -1;
+  return static_cast<int>(bytes_before_first_mark(quotes));
+}
+
 // ---- Sixteen bytes at a time ---------------------------------------------
 //
 // Each vector step ends in a bit mask of the sixteen bytes, first byte
@@ -132,6 +151,20 @@ inline const Byte* ascii_end_vector(const Byte* p, const Byte* end) {
   return ascii_end_portable(p, end);
 }
 
+// As plain_string_length_portable, within the next sixteen bytes.
+inline int plain_string_length_vector(const Byte* p, const Byte* end) {
+  if (end - p < 16) return plain_string_length_portable(p, end);
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const auto quotes =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))));
+  // Compared as signed bytes, both control characters and non-ASCII bytes
+  // are below a space.
+  const auto others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), _mm_cmplt_epi8(bytes, _mm_set1_epi8(' ')))));
+  if (quotes == 0 || (((quotes & (0 - quotes)) - 1) & others) != 0) return -1;
+  return std::countr_zero(quotes);
+}
+
 #elif defined(__ARM_NEON)
 
 // Four bits per byte of a comparison's result, first byte lowest.
@@ -169,6 +202,19 @@ inline const Byte* ascii_end_vector(const Byte* p, const Byte* end) {
   return ascii_end_portable(p, end);
 }
 
+// As plain_string_length_portable, within the next sixteen bytes.
+inline int plain_string_length_vector(const Byte* p, const Byte* end) {
+  if (end - p < 16) return plain_string_length_portable(p, end);
+  const uint8x16_t bytes = vld1q_u8(p);
+  const uint64_t quotes = nibble_mask(vceqq_u8(bytes, vdupq_n_u8('"')));
+  // Compared as signed bytes, both control characters and non-ASCII bytes
+  // are below a space.
+  const uint64_t others = nibble_mask(vorrq_u8(
+      vceqq_u8(bytes, vdupq_n_u8('\\')), vcltq_s8(vreinterpretq_s8_u8(bytes), vdupq_n_s8(' '))));
+  if (quotes == 0 || (((quotes & (0 - quotes)) - 1) & others) != 0) return -1;
+  return std::countr_zero(quotes) / 4;
+}
+
 #endif
 
 #if defined(HARLO_SCAN_VECTOR)
@@ -176,11 +222,17 @@ inline const Byte* string_stop(const Byte* p, const Byte* end, bool& non_ascii) 
   return string_stop_vector(p, end, non_ascii);
 }
 inline const Byte* ascii_end(const Byte* p, const Byte* end) { return ascii_end_vector(p, end); }
+inline int plain_string_length(const Byte* p, const Byte* end) {
+  return plain_string_length_vector(p, end);
+}
 #else
 inline const Byte* string_stop(const Byte* p, const Byte* end, bool& non_ascii) {
   return string_stop_portable(p, end, non_ascii);
 }
 inline const Byte* ascii_end(const Byte* p, const Byte* end) { return ascii_end_portable(p, end); }
+inline int plain_string_length(const Byte* p, const Byte* end) {
+  return plain_string_length_portable(p, end);
+}
 #endif
 
 }  // namespace mcp_wire::kernels

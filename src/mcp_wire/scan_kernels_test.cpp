@@ -43,6 +43,53 @@ TEST(ScanKernels, VectorFormAgreesWithThePortableOne) {
   }
 }
 
+// The length of a string's contents when its closing quotation mark comes
+// first among the bytes that end a run or are not ASCII, from the bytes
+// themselves, or -1.
+int reference_plain_length(const Byte* p, const Byte* end) {
+  for (const Byte* at = p; at != end; ++at) {
+    if (*at == '"') return static_cast<int>(at - p);
+    if (*at == '\\' || *at < 0x20 || *at >= 0x80) return -1;
+  }
+  return -1;
+}
+
+// Each form answers exactly for a closing quotation mark within its window
+// (eight bytes, or sixteen for the vector form, which falls back to the
+// portable one when fewer are left), and -1 for everything else.
+TEST(ScanKernels, PlainStringLengthAnswersWithinItsWindow) {
+  for (const unsigned char first : kSpecial) {
+    for (const unsigned char second : kSpecial) {
+      for (size_t at = 0; at < 24; ++at) {
+        std::string buffer(32, 'x');
+        buffer[at] = static_cast<char>(first);
+        if (at + 2 < buffer.size()) buffer[at + 2] = static_cast<char>(second);
+        const auto* bytes = reinterpret_cast<const Byte*>(buffer.data());
+        for (size_t start = 0; start <= 4; ++start) {
+          for (size_t end = start; end <= buffer.size(); ++end) {
+            const Byte* p = bytes + start;
+            const int reference = reference_plain_length(p, bytes + end);
+            const auto within = [&](size_t window) {
+              return end - start >= window && reference < static_cast<int>(window) ? reference : -1;
+            };
+#if defined(HARLO_SCAN_VECTOR)
+            const int vector_expected = end - start >= 16 ? within(16) : within(8);
+#else
+            const int vector_expected = within(8);
+#endif
+            ASSERT_EQ(plain_string_length_portable(p, bytes + end), within(8))
+                << "special bytes " << int{first} << ", " << int{second} << " at " << at
+                << ", bytes " << start << " to " << end;
+            ASSERT_EQ(plain_string_length(p, bytes + end), vector_expected)
+                << "special bytes " << int{first} << ", " << int{second} << " at " << at
+                << ", bytes " << start << " to " << end;
+          }
+        }
+      }
+    }
+  }
+}
+
 // The portable kernel against the plainest reading of its contract.
 TEST(ScanKernels, PortableFormFindsTheFirstStop) {
   const std::string text = "plain text \xC3\xA9 with a \"quote";
