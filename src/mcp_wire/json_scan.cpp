@@ -121,6 +121,15 @@ const Byte* end_of_whole_sequences(const Byte* run, const Byte* end) {
   return lead;
 }
 
+// Whether the bytes of a run, which holds non-ASCII bytes, are whole UTF-8
+// sequences. Most runs are a few words; longer ones skip ASCII a vector at
+// a time.
+inline bool whole_sequences(const Byte* run, const Byte* end) {
+  const uint64_t state = end - run < 64 ? utf8_states::after_each(utf8_states::kAccept, run, end)
+                                        : utf8_states::after(utf8_states::kAccept, run, end);
+  return (state & 63) == utf8_states::kAccept;
+}
+
 // A string's contents from just after its opening quotation mark, run by
 // run: a run goes up to the next quotation mark, backslash or control
 // character, non-ASCII bytes included, and one that had any non-ASCII byte
@@ -142,10 +151,7 @@ const Byte* string_full(const Byte* p, const Byte* end, const Byte** resume) {
         *resume = non_ascii ? end_of_whole_sequences(run, end) : end;
       return nullptr;
     }
-    if (non_ascii &&
-        (utf8_states::after(utf8_states::kAccept, run, p) & 63) != utf8_states::kAccept) {
-      return nullptr;
-    }
+    if (non_ascii && !whole_sequences(run, p)) return nullptr;
     if (*p == '"') return p + 1;
     if (*p != '\\') return nullptr;  // a control character
     const Byte* const backslash = p;

@@ -3,9 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace mcp_wire {
 namespace {
+
+// The checker's one-step-per-byte form, which must agree with the one that
+// skips ASCII.
+bool valid_step_by_step(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  return (utf8_states::after_each(utf8_states::kAccept, p, p + bytes.size()) & 63) ==
+         utf8_states::kAccept;
+}
 
 TEST(Utf8, AcceptsWellFormedText) {
   for (const char* text : {"", "plain ascii that is longer than eight bytes", "\u00e9", "\u2192",
@@ -16,6 +25,7 @@ TEST(Utf8, AcceptsWellFormedText) {
                            "abcdefgh"}) {
     SCOPED_TRACE(text);
     EXPECT_TRUE(is_valid_utf8(text));
+    EXPECT_TRUE(valid_step_by_step(text));
   }
 }
 
@@ -55,6 +65,7 @@ TEST(Utf8, RejectsMalformedText) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_FALSE(is_valid_utf8(c.bytes));
+    EXPECT_FALSE(valid_step_by_step(c.bytes));
   }
 }
 
