@@ -121,12 +121,16 @@ const Byte* end_of_whole_sequences(const Byte* run, const Byte* end) {
   return lead;
 }
 
+// Below this length, a run is checked as UTF-8 one step per byte.
+constexpr ptrdiff_t kShortRun = 64;
+
 // Whether the bytes of a run, which holds non-ASCII bytes, are whole UTF-8
 // sequences. Most runs are a few words; longer ones skip ASCII a vector at
 // a time.
 inline bool whole_sequences(const Byte* run, const Byte* end) {
-  const uint64_t state = end - run < 64 ? utf8_states::after_each(utf8_states::kAccept, run, end)
-                                        : utf8_states::after(utf8_states::kAccept, run, end);
+  const uint64_t state = end - run < kShortRun
+                             ? utf8_states::after_each(utf8_states::kAccept, run, end)
+                             : utf8_states::after(utf8_states::kAccept, run, end);
   return (state & 63) == utf8_states::kAccept;
 }
 

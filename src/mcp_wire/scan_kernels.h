@@ -2,8 +2,9 @@
 // eight bytes at a time in a 64-bit word, and a vector form of sixteen
 // bytes at a time: SSE2 on x86_64 and NEON on arm64, both part of every
 // processor of their architecture, so no choice is made at run time.
-// `string_stop`, `ascii_end` and `plain_string_length` are the vector form where one exists and
-// the portable one elsewhere; the tests hold both forms to each other.
+// `string_stop`, `ascii_end` and `plain_string_length` are the vector form
+// where one exists and the portable one elsewhere; the tests hold both
+// forms to each other.
 #pragma once
 
 #include <bit>
